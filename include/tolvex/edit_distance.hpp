@@ -1,10 +1,17 @@
 // Levenshtein distance over any string-traits bundle.
+//
+// The public operation is distance<T>::edit_distance (Make<T>::edit_distance, and
+// tolvex::edit_distance for byte strings). It answers the trivial cases first, in a fixed order
+// and before allocating anything: an empty first string, an empty second string, then strings
+// equal as values. Everything else goes to the bit-parallel kernels of edit_distance_impl.hpp,
+// which give exactly the value of the plain dynamic programme kept below as their test oracle.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 #include <vector>
 
+#include "edit_distance_impl.hpp"
 #include "traits.hpp"
 
 namespace tolvex::detail {
@@ -38,10 +45,32 @@ std::ptrdiff_t plain_edit_distance(const typename T::string_type& s1,
 /// The edit-distance component of an instance.
 template <StringTraits T>
 struct distance {
-  /// Levenshtein distance of s1 and s2 (insert, delete, substitute, each 1).
+  /// Levenshtein distance of s1 and s2: the least number of single-character insertions,
+  /// deletions and substitutions turning s1 into s2 (no transpositions: "ab" to "ba" is 2).
+  /// Characters are equal when T::char_compare gives 0, which must be a total order.
+  ///
+  /// Cost, for lengths m <= n after dropping the common prefix and suffix and distance d:
+  /// O(n) word operations and no allocation when m <= 64 (Myers/Hyyro bit-parallel, one word);
+  /// otherwise O(n * min(m, d + n - m) / 64) (blocks of 64 rows in a doubling Ukkonen band) and
+  /// O(m) words of per-call scratch, O(m * 256 / 64) for byte strings. Any other bundle also
+  /// pays O((m log m + n log m)) compares to number its character classes.
+  ///
+  /// Errors: none of its own; an error raised by the bundle's operations passes through.
+  ///
+  ///   using L = tolvex::Make<tolvex::byte_string_traits>;
+  ///   L::edit_distance("sunday", "saturday");  // 3
   static std::ptrdiff_t edit_distance(const typename T::string_type& s1,
                                       const typename T::string_type& s2) {
-    return plain_edit_distance<T>(s1, s2);
+    const std::ptrdiff_t m = T::length(s1);
+    const std::ptrdiff_t n = T::length(s2);
+    if (m == 0) return n;
+    if (n == 0) return m;
+    if (s1 == s2) return 0;
+    if constexpr (is_byte_traits<T>) {
+      return byte_edit_distance(s1.data(), m, s2.data(), n);
+    } else {
+      return generic_edit_distance<T>(s1, m, s2, n);
+    }
   }
 };
 

@@ -1,0 +1,416 @@
+// Bit-parallel Levenshtein kernels behind edit_distance.
+//
+// Design. The distance table has one row per character of the shorter string (the "pattern",
+// length m) and one column per character of the longer one (the "text", length n >= m). Myers'
+// algorithm (Myers 1999, in the global-distance form of Hyyro 2003) keeps one column of the table
+// as two bit vectors of vertical differences, Pv (+1) and Mv (-1); a whole column advances in a
+// constant number of word operations, given Eq, the set of pattern rows whose character equals
+// the text character of the column.
+//
+//   m <= 64   one word per column: O(n) word operations, no allocation (stack table).
+//   m >  64   the column is cut into ceil(m / 64) blocks of 64 rows; each block passes its
+//             horizontal difference at its last row (-1, 0 or +1) down to the next block.
+//             Only the blocks meeting a diagonal band are computed (Ukkonen): for a threshold
+//             k >= n - m, a cell (i, j) on an alignment of cost <= k satisfies
+//             -x <= j - i <= (n - m) + x with x = (k - (n - m)) / 2, because reaching it costs
+//             at least |j - i| and finishing costs at least |(n - m) - (j - i)|. The band doubles
+//             until the computed distance is <= k, which proves it exact (below), or until it is
+//             wide enough that the full table is cheaper.
+//
+// Why a banded value <= k is exact. Outside the band the pass substitutes upper bounds for the
+// true values: the row above the first computed block is taken to grow by +1 per column, and a
+// block entering at the bottom starts from a column of +1 steps below the block above it. Every
+// substituted value is >= the true one and the recurrence is monotone, so every computed value
+// D' satisfies D' >= D. An alignment of cost <= k runs inside the band, where each of its cells
+// is computed by the exact recurrence from its predecessor, so D'(m, n) <= D(m, n) whenever
+// D(m, n) <= k. Hence D'(m, n) <= k implies D'(m, n) = D(m, n). The same argument gives the
+// early exit: once every computed cell of one column has D' > k, no alignment of cost <= k
+// crosses that column, so the pass stops and the band doubles. The lower bound used for a block
+// is its bottom score minus the number of +1 steps in it.
+//
+// Character classes. Only equality of characters matters to the distance, and char_compare is a
+// total order, so the pattern's characters are sorted once and numbered by equality class; each
+// text character is then found by binary search (O(log 64) compares in the one-word case, which
+// needs no storage but a stack array). The byte-string bundle skips all of this and indexes a
+// 256-entry table by the byte itself.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <numeric>
+#include <utility>
+#include <vector>
+
+#include "traits.hpp"
+
+namespace tolvex::detail {
+
+using ed_word = std::uint64_t;
+inline constexpr std::ptrdiff_t ed_word_bits = 64;
+
+/// Distance of a pattern of 1 <= m <= 64 characters to a text of n characters, one word per
+/// column. `eq_at(j)` is the match mask of text position j: bit i set iff pattern character i
+/// equals it. O(n), no allocation.
+template <class EqAt>
+std::ptrdiff_t myers_single_word(std::ptrdiff_t m, std::ptrdiff_t n, EqAt&& eq_at) {
+  ed_word pv = ~ed_word{0};
+  ed_word mv = 0;
+  const ed_word high = ed_word{1} << (m - 1);
+  std::ptrdiff_t score = m;
+  for (std::ptrdiff_t j = 0; j < n; ++j) {
+    const ed_word eq = eq_at(j);
+    const ed_word xv = eq | mv;
+    const ed_word xh = (((eq & pv) + pv) ^ pv) | eq;
+    ed_word ph = mv | ~(xh | pv);
+    ed_word mh = pv & xh;
+    score += static_cast<std::ptrdiff_t>((ph & high) != 0) -
+             static_cast<std::ptrdiff_t>((mh & high) != 0);
+    // Row 0 of the table is 0, 1, 2, ...: the horizontal difference entering the top is +1.
+    ph = (ph << 1) | 1;
+    mh <<= 1;
+    pv = mh | ~(xv | ph);
+    mv = ph & xv;
+  }
+  return score;
+}
+
+/// One 64-row block of a column: vertical differences and the value at the block's last row.
+struct ed_block {
+  ed_word pv;
+  ed_word mv;
+  std::ptrdiff_t score;
+};
+
+/// Advances one block by one column. `hin` is the horizontal difference entering the block's top
+/// (-1, 0 or +1); returns the one leaving its row `high` (a single bit: the block's last row).
+inline int ed_block_step(ed_block& b, ed_word eq, int hin, ed_word high) noexcept {
+  const ed_word pv = b.pv;
+  const ed_word mv = b.mv;
+  const ed_word hin_neg = hin < 0 ? 1 : 0;
+  const ed_word hin_pos = hin > 0 ? 1 : 0;
+  const ed_word xv = eq | mv;
+  eq |= hin_neg;
+  const ed_word xh = (((eq & pv) + pv) ^ pv) | eq;
+  ed_word ph = mv | ~(xh | pv);
+  ed_word mh = pv & xh;
+  const int hout = static_cast<int>((ph & high) != 0) - static_cast<int>((mh & high) != 0);
+  ph = (ph << 1) | hin_pos;
+  mh = (mh << 1) | hin_neg;
+  b.pv = mh | ~(xv | ph);
+  b.mv = ph & xv;
+  return hout;
+}
+
+/// One pass over the text with blocks 0..nblocks-1 (pattern length m > 64, text length n >= m).
+/// Banded: only the blocks meeting the band of threshold k (k >= n - m); returns a value > k as
+/// soon as it is proven that the distance exceeds k. Otherwise computes the full table and
+/// returns the distance. `row(c)` gives the per-block match masks of text class c (indexable by
+/// block number). `st` has room for nblocks blocks; no other storage is touched.
+template <bool Banded, class RowOf, class Cls>
+std::ptrdiff_t ed_pass(const RowOf& row_of, const Cls* text, std::ptrdiff_t n, std::ptrdiff_t m,
+                       std::ptrdiff_t nblocks, ed_block* st, std::ptrdiff_t k) {
+  const std::ptrdiff_t last_block = nblocks - 1;
+  const ed_word full_high = ed_word{1} << (ed_word_bits - 1);
+  const ed_word last_high = ed_word{1} << ((m - 1) % ed_word_bits);
+  // Rows past m in the last block get no match bits and only ever influence rows below them
+  // (carries run towards higher bits), so they are ignored, not cleared.
+  const ed_word last_valid = last_high | (last_high - 1);
+  const std::ptrdiff_t diff = n - m;
+  const std::ptrdiff_t x = Banded ? (k - diff) / 2 : 0;
+  // In column j the band holds the rows j - diff - x .. j + x; rows are numbered from 1 and
+  // row i lies in block (i - 1) / 64.
+  auto first_of = [&](std::ptrdiff_t j) {
+    const std::ptrdiff_t lo = j - diff - x;
+    return lo <= 1 ? std::ptrdiff_t{0} : (lo - 1) / ed_word_bits;
+  };
+  auto last_of = [&](std::ptrdiff_t j) { return (std::min(j + x, m) - 1) / ed_word_bits; };
+  auto rows_to_end_of = [&](std::ptrdiff_t b) { return std::min((b + 1) * ed_word_bits, m); };
+
+  std::ptrdiff_t cur_last = Banded ? last_of(1) : last_block;
+  // Column 0 holds 0, 1, ..., m: all vertical differences +1.
+  for (std::ptrdiff_t b = 0; b <= cur_last; ++b) st[b] = {~ed_word{0}, 0, rows_to_end_of(b)};
+
+  for (std::ptrdiff_t j = 1; j <= n; ++j) {
+    const auto& row = row_of(text[j - 1]);
+    std::ptrdiff_t b = 0;
+    std::ptrdiff_t l = last_block;
+    if constexpr (Banded) {
+      b = first_of(j);
+      l = last_of(j);
+      // The band's lower edge moves one row per column, so at most one block enters, right
+      // below the previous last block, whose score is still that of column j - 1.
+      if (l > cur_last) {
+        st[l] = {~ed_word{0}, 0, st[cur_last].score + (rows_to_end_of(l) - l * ed_word_bits)};
+        cur_last = l;
+      }
+    }
+    // Above the first block: row 0 itself (+1 exactly) or the +1 upper bound described above.
+    int h = 1;
+    [[maybe_unused]] std::ptrdiff_t lower = std::numeric_limits<std::ptrdiff_t>::max();
+    const std::ptrdiff_t full_end = std::min(l, last_block - 1);
+    for (; b <= full_end; ++b) {
+      ed_block& s = st[b];
+      h = ed_block_step(s, row[b], h, full_high);
+      s.score += h;
+      if constexpr (Banded) lower = std::min(lower, s.score - std::popcount(s.pv));
+    }
+    if (l == last_block) {
+      ed_block& s = st[b];
+      h = ed_block_step(s, row[b], h, last_high);
+      s.score += h;
+      if constexpr (Banded) lower = std::min(lower, s.score - std::popcount(s.pv & last_valid));
+    }
+    if constexpr (Banded) {
+      if (lower > k) return k + 1;
+    }
+  }
+  return st[last_block].score;
+}
+
+/// Distance of a pattern of m > 64 characters to a text of n >= m characters, by banded passes
+/// with doubling thresholds, falling back to the full table once the band would cover half of
+/// it. O(n * min(m, d + n - m) / 64) word operations for distance d, memory in `st` only.
+template <class RowOf, class Cls>
+std::ptrdiff_t ed_blocked(const RowOf& row_of, const Cls* text, std::ptrdiff_t n, std::ptrdiff_t m,
+                          std::ptrdiff_t nblocks, ed_block* st) {
+  const std::ptrdiff_t diff = n - m;
+  for (std::ptrdiff_t extra = ed_word_bits;; extra *= 2) {
+    // Rows per column of the band of threshold diff + extra.
+    const std::ptrdiff_t width = diff + extra + 1;
+    if (width >= m / 2) return ed_pass<false>(row_of, text, n, m, nblocks, st, 0);
+    const std::ptrdiff_t k = diff + extra;
+    const std::ptrdiff_t d = ed_pass<true>(row_of, text, n, m, nblocks, st, k);
+    if (d <= k) return d;
+  }
+}
+
+/// Byte strings a[0..m) and b[0..n), both non-empty and not equal as values.
+inline std::ptrdiff_t byte_edit_distance(const char* a, std::ptrdiff_t m, const char* b,
+                                         std::ptrdiff_t n) {
+  // A common prefix or suffix never changes the distance; dropping it shrinks the table and
+  // often ends the call here.
+  const std::ptrdiff_t common = std::min(m, n);
+  std::ptrdiff_t pre = 0;
+  while (pre < common && a[pre] == b[pre]) ++pre;
+  a += pre;
+  b += pre;
+  m -= pre;
+  n -= pre;
+  while (m > 0 && n > 0 && a[m - 1] == b[n - 1]) {
+    --m;
+    --n;
+  }
+  if (m > n) {
+    std::swap(a, b);
+    std::swap(m, n);
+  }
+  if (m == 0) return n;
+  const auto* p = reinterpret_cast<const unsigned char*>(a);
+  const auto* t = reinterpret_cast<const unsigned char*>(b);
+
+  if (m <= ed_word_bits) {
+    // Only the entries of bytes that occur are ever read, so only those are cleared: for short
+    // strings that is far cheaper than clearing all 256.
+    std::array<ed_word, 256> peq;
+    for (std::ptrdiff_t j = 0; j < n; ++j) peq[t[j]] = 0;
+    for (std::ptrdiff_t i = 0; i < m; ++i) peq[p[i]] = 0;
+    for (std::ptrdiff_t i = 0; i < m; ++i) peq[p[i]] |= ed_word{1} << i;
+    return myers_single_word(m, n, [&](std::ptrdiff_t j) { return peq[t[j]]; });
+  }
+
+  const std::ptrdiff_t nblocks = (m + ed_word_bits - 1) / ed_word_bits;
+  std::vector<ed_word> peq(static_cast<std::size_t>(256 * nblocks), 0);
+  for (std::ptrdiff_t i = 0; i < m; ++i) {
+    peq[static_cast<std::size_t>(p[i] * nblocks + i / ed_word_bits)] |= ed_word{1}
+                                                                        << (i % ed_word_bits);
+  }
+  std::vector<ed_block> st(static_cast<std::size_t>(nblocks));
+  const ed_word* table = peq.data();
+  auto row_of = [table, nblocks](unsigned char c) { return table + c * nblocks; };
+  return ed_blocked(row_of, t, n, m, nblocks, st.data());
+}
+
+/// Per-block match masks kept sparsely: for each block, its (class, mask) pairs sorted by
+/// class, at most 64 of them. Memory O(m) whatever the number of classes; a lookup is a binary
+/// search over at most 64 entries.
+class ed_sparse_peq {
+ public:
+  struct entry {
+    std::uint32_t cls;
+    ed_word mask;
+  };
+
+  /// `pcls[i]` is the class of pattern row i; m > 0.
+  ed_sparse_peq(const std::uint32_t* pcls, std::ptrdiff_t m) {
+    const std::ptrdiff_t nblocks = (m + ed_word_bits - 1) / ed_word_bits;
+    entries_.reserve(static_cast<std::size_t>(m));
+    begin_.reserve(static_cast<std::size_t>(nblocks) + 1);
+    std::array<entry, ed_word_bits> buf;
+    for (std::ptrdiff_t b = 0; b < nblocks; ++b) {
+      begin_.push_back(static_cast<std::ptrdiff_t>(entries_.size()));
+      const std::ptrdiff_t lo = b * ed_word_bits;
+      const std::ptrdiff_t len = std::min(ed_word_bits, m - lo);
+      for (std::ptrdiff_t r = 0; r < len; ++r) {
+        buf[static_cast<std::size_t>(r)] = {pcls[lo + r], ed_word{1} << r};
+      }
+      std::sort(buf.begin(), buf.begin() + len,
+                [](const entry& u, const entry& v) { return u.cls < v.cls; });
+      for (std::ptrdiff_t r = 0; r < len; ++r) {
+        const entry& e = buf[static_cast<std::size_t>(r)];
+        if (r > 0 && entries_.back().cls == e.cls) {
+          entries_.back().mask |= e.mask;
+        } else {
+          entries_.push_back(e);
+        }
+      }
+    }
+    begin_.push_back(static_cast<std::ptrdiff_t>(entries_.size()));
+  }
+
+  /// The masks of one class, indexable by block.
+  class row {
+   public:
+    row(const ed_sparse_peq& peq, std::uint32_t cls) : peq_(&peq), cls_(cls) {}
+    ed_word operator[](std::ptrdiff_t b) const {
+      const entry* first = peq_->entries_.data() + peq_->begin_[static_cast<std::size_t>(b)];
+      const entry* last = peq_->entries_.data() + peq_->begin_[static_cast<std::size_t>(b) + 1];
+      const entry* it = std::lower_bound(first, last, cls_,
+                                         [](const entry& e, std::uint32_t c) { return e.cls < c; });
+      return it != last && it->cls == cls_ ? it->mask : 0;
+    }
+
+   private:
+    const ed_sparse_peq* peq_;
+    std::uint32_t cls_;
+  };
+
+ private:
+  std::vector<entry> entries_;
+  std::vector<std::ptrdiff_t> begin_;
+};
+
+/// Up to this many character classes the per-class masks are stored densely ((classes + 1) *
+/// blocks words); beyond it, sparsely (O(m) words).
+inline constexpr std::ptrdiff_t ed_dense_class_limit = 1024;
+
+/// Any bundle: s1 and s2 of lengths m, n, both non-empty and not equal as values. Characters are
+/// fetched with T::get and compared only through T::char_compare (as a total order, so the sign
+/// of a compare with swapped arguments is the negated sign).
+template <StringTraits T>
+std::ptrdiff_t generic_edit_distance(const typename T::string_type& s1, std::ptrdiff_t m,
+                                     const typename T::string_type& s2, std::ptrdiff_t n) {
+  using string_type = typename T::string_type;
+  auto same = [&](std::ptrdiff_t i, std::ptrdiff_t j) {
+    return T::char_compare(T::get(s1, i), T::get(s2, j)) == 0;
+  };
+  const std::ptrdiff_t common = std::min(m, n);
+  std::ptrdiff_t pre = 0;
+  while (pre < common && same(pre, pre)) ++pre;
+  std::ptrdiff_t m1 = m - pre;
+  std::ptrdiff_t n1 = n - pre;
+  while (m1 > 0 && n1 > 0 && same(pre + m1 - 1, pre + n1 - 1)) {
+    --m1;
+    --n1;
+  }
+  // Pattern: the shorter remainder, text: the longer one; both start at offset pre.
+  const bool swap = m1 > n1;
+  const string_type& ps = swap ? s2 : s1;
+  const string_type& ts = swap ? s1 : s2;
+  const std::ptrdiff_t pm = swap ? n1 : m1;
+  const std::ptrdiff_t tn = swap ? m1 : n1;
+  if (pm == 0) return tn;
+  auto pattern_less = [&](std::ptrdiff_t u, std::ptrdiff_t v) {
+    return T::char_compare(T::get(ps, pre + u), T::get(ps, pre + v)) < 0;
+  };
+
+  if (pm <= ed_word_bits) {
+    // Sorted pattern positions, then one representative and one mask per class.
+    std::array<std::ptrdiff_t, ed_word_bits> order;
+    std::iota(order.begin(), order.begin() + pm, std::ptrdiff_t{0});
+    std::sort(order.begin(), order.begin() + pm, pattern_less);
+    std::array<std::ptrdiff_t, ed_word_bits> rep;
+    std::array<ed_word, ed_word_bits> mask;
+    std::ptrdiff_t classes = 0;
+    for (std::ptrdiff_t r = 0; r < pm; ++r) {
+      const std::ptrdiff_t i = order[static_cast<std::size_t>(r)];
+      if (classes == 0 || pattern_less(rep[static_cast<std::size_t>(classes - 1)], i)) {
+        rep[static_cast<std::size_t>(classes)] = i;
+        mask[static_cast<std::size_t>(classes)] = 0;
+        ++classes;
+      }
+      mask[static_cast<std::size_t>(classes - 1)] |= ed_word{1} << i;
+    }
+    auto eq_at = [&](std::ptrdiff_t j) -> ed_word {
+      const auto c = T::get(ts, pre + j);
+      std::ptrdiff_t lo = 0;
+      std::ptrdiff_t hi = classes;
+      while (lo < hi) {
+        const std::ptrdiff_t mid = lo + (hi - lo) / 2;
+        const int cmp = T::char_compare(T::get(ps, pre + rep[static_cast<std::size_t>(mid)]), c);
+        if (cmp == 0) return mask[static_cast<std::size_t>(mid)];
+        if (cmp < 0) {
+          lo = mid + 1;
+        } else {
+          hi = mid;
+        }
+      }
+      return 0;
+    };
+    return myers_single_word(pm, tn, eq_at);
+  }
+
+  std::vector<std::ptrdiff_t> order(static_cast<std::size_t>(pm));
+  std::iota(order.begin(), order.end(), std::ptrdiff_t{0});
+  std::sort(order.begin(), order.end(), pattern_less);
+  std::vector<std::uint32_t> pcls(static_cast<std::size_t>(pm));
+  std::vector<std::ptrdiff_t> rep;  // a pattern position per class, in class order
+  for (const std::ptrdiff_t i : order) {
+    if (rep.empty() || pattern_less(rep.back(), i)) rep.push_back(i);
+    pcls[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(rep.size() - 1);
+  }
+  const auto none = static_cast<std::uint32_t>(rep.size());  // text characters not in the pattern
+  std::vector<std::uint32_t> tcls(static_cast<std::size_t>(tn));
+  for (std::ptrdiff_t j = 0; j < tn; ++j) {
+    const auto c = T::get(ts, pre + j);
+    std::ptrdiff_t lo = 0;
+    std::ptrdiff_t hi = static_cast<std::ptrdiff_t>(rep.size());
+    std::uint32_t found = none;
+    while (lo < hi) {
+      const std::ptrdiff_t mid = lo + (hi - lo) / 2;
+      const int cmp = T::char_compare(T::get(ps, pre + rep[static_cast<std::size_t>(mid)]), c);
+      if (cmp == 0) {
+        found = static_cast<std::uint32_t>(mid);
+        break;
+      }
+      if (cmp < 0) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    tcls[static_cast<std::size_t>(j)] = found;
+  }
+
+  const std::ptrdiff_t nblocks = (pm + ed_word_bits - 1) / ed_word_bits;
+  std::vector<ed_block> st(static_cast<std::size_t>(nblocks));
+  const std::ptrdiff_t classes = static_cast<std::ptrdiff_t>(none) + 1;
+  if (classes <= ed_dense_class_limit) {
+    std::vector<ed_word> peq(static_cast<std::size_t>(classes * nblocks), 0);
+    for (std::ptrdiff_t i = 0; i < pm; ++i) {
+      peq[static_cast<std::size_t>(pcls[static_cast<std::size_t>(i)] * nblocks +
+                                   i / ed_word_bits)] |= ed_word{1} << (i % ed_word_bits);
+    }
+    const ed_word* table = peq.data();
+    auto row_of = [table, nblocks](std::uint32_t c) { return table + c * nblocks; };
+    return ed_blocked(row_of, tcls.data(), tn, pm, nblocks, st.data());
+  }
+  const ed_sparse_peq peq(pcls.data(), pm);
+  auto row_of = [&peq](std::uint32_t c) { return ed_sparse_peq::row(peq, c); };
+  return ed_blocked(row_of, tcls.data(), tn, pm, nblocks, st.data());
+}
+
+}  // namespace tolvex::detail
