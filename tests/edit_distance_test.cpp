@@ -4,6 +4,7 @@
 // holds).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <random>
 #include <span>
@@ -132,17 +133,30 @@ std::size_t interesting_length(std::mt19937_64& rng) {
   return random_below(rng, 301);
 }
 
-// Pairs of independent strings and of a string and a few random edits of it (the near-equal
-// pairs are the ones where the band and the prefix/suffix stripping matter).
+// A second string for a: an independent one, a few random edits of a (prefix/suffix stripping,
+// narrow bands), or a shifted by up to 100 characters with a little noise, whose best alignment
+// runs far off the main diagonal (the band's edges).
+std::string partner(std::mt19937_64& rng, const std::string& a, const std::string& alphabet) {
+  switch (random_below(rng, 3)) {
+    case 0:
+      return random_string(rng, interesting_length(rng), alphabet);
+    case 1:
+      return random_edits(rng, a, random_below(rng, 12), alphabet);
+    default: {
+      const std::size_t shift = std::min(a.size(), random_below(rng, 101));
+      const std::string moved = a.substr(shift) + random_string(rng, shift, alphabet);
+      return random_edits(rng, moved, random_below(rng, 4), alphabet);
+    }
+  }
+}
+
 template <class T>
 void compare_with_oracle(std::uint64_t seed, int pairs, const std::vector<std::string>& alphabets) {
   std::mt19937_64 rng(seed);
   for (int k = 0; k < pairs; ++k) {
     const std::string& alphabet = alphabets[random_below(rng, alphabets.size())];
     const std::string a = random_string(rng, interesting_length(rng), alphabet);
-    const std::string b = random_below(rng, 2) == 0
-                              ? random_string(rng, interesting_length(rng), alphabet)
-                              : random_edits(rng, a, random_below(rng, 12), alphabet);
+    const std::string b = partner(rng, a, alphabet);
     const std::ptrdiff_t want = oracle<T>(a, b);
     ASSERT_EQ(fast<T>(a, b), want)
         << "seed " << seed << " pair " << k << " sizes " << a.size() << ", " << b.size();
