@@ -42,6 +42,7 @@
 #include <cstdint>
 #include <limits>
 #include <numeric>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -105,14 +106,15 @@ inline int ed_block_step(ed_block& b, ed_word eq, int hin, ed_word high) noexcep
   return hout;
 }
 
-/// One pass over the text with blocks 0..nblocks-1 (pattern length m > 64, text length n >= m).
-/// Banded: only the blocks meeting the band of threshold k (k >= n - m); returns a value > k as
-/// soon as it is proven that the distance exceeds k. Otherwise computes the full table and
-/// returns the distance. `row(c)` gives the per-block match masks of text class c (indexable by
-/// block number). `st` has room for nblocks blocks; no other storage is touched.
-template <bool Banded, class RowOf, class Cls>
-std::ptrdiff_t ed_pass(const RowOf& row_of, const Cls* text, std::ptrdiff_t n, std::ptrdiff_t m,
-                       std::ptrdiff_t nblocks, ed_block* st, std::ptrdiff_t k) {
+/// One banded pass (pattern length m > 64, text length n >= m, threshold k >= n - m): only the
+/// blocks meeting the band are computed. Returns the distance if it is <= k; otherwise some
+/// value > k, and when that is proven before the last column, stores in `stopped_at` the column
+/// at which it was. `row(c)` gives the per-block match masks of text class c (indexable by block
+/// number). `st` has room for nblocks blocks; no other storage is touched.
+template <class RowOf, class Cls>
+std::ptrdiff_t ed_banded_pass(const RowOf& row_of, const Cls* text, std::ptrdiff_t n,
+                              std::ptrdiff_t m, std::ptrdiff_t nblocks, ed_block* st,
+                              std::ptrdiff_t k, std::ptrdiff_t* stopped_at) {
   const std::ptrdiff_t last_block = nblocks - 1;
   const ed_word full_high = ed_word{1} << (ed_word_bits - 1);
   const ed_word last_high = ed_word{1} << ((m - 1) % ed_word_bits);
@@ -120,7 +122,7 @@ std::ptrdiff_t ed_pass(const RowOf& row_of, const Cls* text, std::ptrdiff_t n, s
   // (carries run towards higher bits), so they are ignored, not cleared.
   const ed_word last_valid = last_high | (last_high - 1);
   const std::ptrdiff_t diff = n - m;
-  const std::ptrdiff_t x = Banded ? (k - diff) / 2 : 0;
+  const std::ptrdiff_t x = (k - diff) / 2;
   // In column j the band holds the rows j - diff - x .. j + x; rows are numbered from 1 and
   // row i lies in block (i - 1) / 64.
   auto first_of = [&](std::ptrdiff_t j) {
@@ -130,61 +132,148 @@ std::ptrdiff_t ed_pass(const RowOf& row_of, const Cls* text, std::ptrdiff_t n, s
   auto last_of = [&](std::ptrdiff_t j) { return (std::min(j + x, m) - 1) / ed_word_bits; };
   auto rows_to_end_of = [&](std::ptrdiff_t b) { return std::min((b + 1) * ed_word_bits, m); };
 
-  std::ptrdiff_t cur_last = Banded ? last_of(1) : last_block;
+  std::ptrdiff_t cur_last = last_of(1);
   // Column 0 holds 0, 1, ..., m: all vertical differences +1.
   for (std::ptrdiff_t b = 0; b <= cur_last; ++b) st[b] = {~ed_word{0}, 0, rows_to_end_of(b)};
 
   for (std::ptrdiff_t j = 1; j <= n; ++j) {
     const auto& row = row_of(text[j - 1]);
-    std::ptrdiff_t b = 0;
-    std::ptrdiff_t l = last_block;
-    if constexpr (Banded) {
-      b = first_of(j);
-      l = last_of(j);
-      // The band's lower edge moves one row per column, so at most one block enters, right
-      // below the previous last block, whose score is still that of column j - 1.
-      if (l > cur_last) {
-        st[l] = {~ed_word{0}, 0, st[cur_last].score + (rows_to_end_of(l) - l * ed_word_bits)};
-        cur_last = l;
-      }
+    std::ptrdiff_t b = first_of(j);
+    const std::ptrdiff_t l = last_of(j);
+    // The band's lower edge moves one row per column, so at most one block enters, right
+    // below the previous last block, whose score is still that of column j - 1.
+    if (l > cur_last) {
+      st[l] = {~ed_word{0}, 0, st[cur_last].score + (rows_to_end_of(l) - l * ed_word_bits)};
+      cur_last = l;
     }
     // Above the first block: row 0 itself (+1 exactly) or the +1 upper bound described above.
     int h = 1;
-    [[maybe_unused]] std::ptrdiff_t lower = std::numeric_limits<std::ptrdiff_t>::max();
+    std::ptrdiff_t lower = std::numeric_limits<std::ptrdiff_t>::max();
     const std::ptrdiff_t full_end = std::min(l, last_block - 1);
     for (; b <= full_end; ++b) {
       ed_block& s = st[b];
       h = ed_block_step(s, row[b], h, full_high);
       s.score += h;
-      if constexpr (Banded) lower = std::min(lower, s.score - std::popcount(s.pv));
+      lower = std::min(lower, s.score - std::popcount(s.pv));
     }
     if (l == last_block) {
       ed_block& s = st[b];
       h = ed_block_step(s, row[b], h, last_high);
       s.score += h;
-      if constexpr (Banded) lower = std::min(lower, s.score - std::popcount(s.pv & last_valid));
+      lower = std::min(lower, s.score - std::popcount(s.pv & last_valid));
     }
-    if constexpr (Banded) {
-      if (lower > k) return k + 1;
+    if (lower > k) {
+      *stopped_at = j;
+      return k + 1;
     }
   }
   return st[last_block].score;
 }
 
+/// Advances one block by one column in carry form: `hp` / `hn` hold the horizontal difference
+/// entering the block's top as bits (+1: hp = 1, -1: hn = 1) and receive the one leaving its
+/// row `out_bit`. The same recurrence as ed_block_step, shaped so that consecutive blocks of
+/// one column and consecutive columns of one block can overlap in the pipeline.
+inline void ed_carry_step(ed_word& pv, ed_word& mv, ed_word eq, ed_word& hp, ed_word& hn,
+                          int out_bit) noexcept {
+  const ed_word x = eq | hn;
+  const ed_word d0 = (((x & pv) + pv) ^ pv) | x | mv;
+  const ed_word ph = mv | ~(d0 | pv);
+  const ed_word mh = d0 & pv;
+  const ed_word ph_s = (ph << 1) | hp;
+  const ed_word mh_s = (mh << 1) | hn;
+  hp = (ph >> out_bit) & 1;
+  hn = (mh >> out_bit) & 1;
+  pv = mh_s | ~(d0 | ph_s);
+  mv = ph_s & d0;
+}
+
+/// The full table for a pattern of m > 64 characters and a text of n >= m characters.
+///
+/// A column is a chain of dependent block steps (each block waits for the carry of the one
+/// above), so one column at a time runs at the latency of that chain. Here the columns go in
+/// groups of ed_full_group: each block is advanced through the whole group before the next
+/// block starts, and block b at column j + 1 is independent of block b + 1 at column j, which
+/// gives the processor ed_full_group independent chains. Only the last block's score is kept.
+inline constexpr int ed_full_group = 4;
+
+template <class RowOf, class Cls>
+std::ptrdiff_t ed_full(const RowOf& row_of, const Cls* text, std::ptrdiff_t n, std::ptrdiff_t m,
+                       std::ptrdiff_t nblocks, ed_block* st) {
+  constexpr int g = ed_full_group;
+  const std::ptrdiff_t last_block = nblocks - 1;
+  const int last_bit = static_cast<int>((m - 1) % ed_word_bits);
+  for (std::ptrdiff_t b = 0; b < nblocks; ++b) st[b] = {~ed_word{0}, 0, 0};
+  std::ptrdiff_t score = m;
+  std::ptrdiff_t j = 0;
+  // Four columns written out, so that their carries stay in registers.
+  for (; j + g <= n; j += g) {
+    const auto& r0 = row_of(text[j]);
+    const auto& r1 = row_of(text[j + 1]);
+    const auto& r2 = row_of(text[j + 2]);
+    const auto& r3 = row_of(text[j + 3]);
+    // Row 0 of the table grows by 1 per column: +1 enters block 0 in every column.
+    ed_word hp0 = 1, hp1 = 1, hp2 = 1, hp3 = 1;
+    ed_word hn0 = 0, hn1 = 0, hn2 = 0, hn3 = 0;
+    for (std::ptrdiff_t b = 0; b < last_block; ++b) {
+      ed_word pv = st[b].pv;
+      ed_word mv = st[b].mv;
+      ed_carry_step(pv, mv, r0[b], hp0, hn0, ed_word_bits - 1);
+      ed_carry_step(pv, mv, r1[b], hp1, hn1, ed_word_bits - 1);
+      ed_carry_step(pv, mv, r2[b], hp2, hn2, ed_word_bits - 1);
+      ed_carry_step(pv, mv, r3[b], hp3, hn3, ed_word_bits - 1);
+      st[b].pv = pv;
+      st[b].mv = mv;
+    }
+    ed_word pv = st[last_block].pv;
+    ed_word mv = st[last_block].mv;
+    ed_carry_step(pv, mv, r0[last_block], hp0, hn0, last_bit);
+    ed_carry_step(pv, mv, r1[last_block], hp1, hn1, last_bit);
+    ed_carry_step(pv, mv, r2[last_block], hp2, hn2, last_bit);
+    ed_carry_step(pv, mv, r3[last_block], hp3, hn3, last_bit);
+    st[last_block].pv = pv;
+    st[last_block].mv = mv;
+    score += static_cast<std::ptrdiff_t>(hp0 + hp1 + hp2 + hp3) -
+             static_cast<std::ptrdiff_t>(hn0 + hn1 + hn2 + hn3);
+  }
+  for (; j < n; ++j) {
+    const auto& row = row_of(text[j]);
+    ed_word hp = 1;
+    ed_word hn = 0;
+    for (std::ptrdiff_t b = 0; b < last_block; ++b) {
+      ed_carry_step(st[b].pv, st[b].mv, row[b], hp, hn, ed_word_bits - 1);
+    }
+    ed_carry_step(st[last_block].pv, st[last_block].mv, row[last_block], hp, hn, last_bit);
+    score += static_cast<std::ptrdiff_t>(hp) - static_cast<std::ptrdiff_t>(hn);
+  }
+  return score;
+}
+
 /// Distance of a pattern of m > 64 characters to a text of n >= m characters, by banded passes
-/// with doubling thresholds, falling back to the full table once the band would cover half of
+/// with growing thresholds, falling back to the full table once the band would cover half of
 /// it. O(n * min(m, d + n - m) / 64) word operations for distance d, memory in `st` only.
+///
+/// Thresholds grow by doubling, or faster when a failed pass shows how fast the distance
+/// grows: a pass that gave up at column j with threshold k suggests a distance near k * n / j.
+/// Strings far apart (independent random ones) thus reach the full table after one short
+/// failed pass, instead of a series of failed passes that cost a sizeable part of it.
 template <class RowOf, class Cls>
 std::ptrdiff_t ed_blocked(const RowOf& row_of, const Cls* text, std::ptrdiff_t n, std::ptrdiff_t m,
                           std::ptrdiff_t nblocks, ed_block* st) {
   const std::ptrdiff_t diff = n - m;
-  for (std::ptrdiff_t extra = ed_word_bits;; extra *= 2) {
+  std::ptrdiff_t extra = ed_word_bits;
+  for (;;) {
     // Rows per column of the band of threshold diff + extra.
     const std::ptrdiff_t width = diff + extra + 1;
-    if (width >= m / 2) return ed_pass<false>(row_of, text, n, m, nblocks, st, 0);
+    if (width >= m / 2) return ed_full(row_of, text, n, m, nblocks, st);
     const std::ptrdiff_t k = diff + extra;
-    const std::ptrdiff_t d = ed_pass<true>(row_of, text, n, m, nblocks, st, k);
+    std::ptrdiff_t stopped_at = n;
+    const std::ptrdiff_t d = ed_banded_pass(row_of, text, n, m, nblocks, st, k, &stopped_at);
     if (d <= k) return d;
+    // The estimate, with an eighth added, if it beats doubling; it never exceeds the threshold
+    // of the full table by much, since k * n / j <= k * n for j >= 1.
+    const std::ptrdiff_t estimate = k / stopped_at * n + (k % stopped_at) * n / stopped_at;
+    extra = std::max(2 * extra, estimate + estimate / 8 - diff);
   }
 }
 
