@@ -1,0 +1,242 @@
+// The persistent trie: the index handle, child lookup, path-copying updates and the bulk build.
+//
+// An index is a counted reference to its root node (node.hpp). Updates copy the path from the
+// root to the key's node and share every subtree off it, so every earlier version stays valid
+// and unchanged; nothing is ever written to a published node.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <new>
+#include <ranges>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "../errors.hpp"
+#include "../traits.hpp"
+#include "node.hpp"
+
+namespace tolvex::detail {
+
+template <StringTraits T>
+struct index_component;
+
+/// A persistent index from keys of bundle T to values of type V: a counted reference to the
+/// root node. Copying is O(1) (one atomic increment); releasing the last reference frees the
+/// nodes only this version held, without recursion. A default-constructed index is empty.
+/// Immutable, so any number of threads may read and derive from one index at once.
+///
+///   tolvex::index<int> idx;                       // empty
+///   idx = tolvex::Index::add(idx, "kitten", 1);   // the old idx is unchanged
+template <StringTraits T, class V>
+class trie {
+ public:
+  /// The empty index. O(1), no allocation.
+  constexpr trie() noexcept : root_(&empty_node) {}
+  trie(const trie& other) noexcept : root_(other.root_) { node_retain(root_); }
+  trie(trie&& other) noexcept : root_(std::exchange(other.root_, &empty_node)) {}
+  trie& operator=(trie other) noexcept {
+    std::swap(root_, other.root_);
+    return *this;
+  }
+  ~trie() { node_release<V, typename T::char_type>(root_); }
+
+ private:
+  friend struct index_component<T>;
+
+  struct adopt_tag {};
+  trie(const node_header* root, adopt_tag) noexcept : root_(root) {}
+
+  // Takes over one reference to h.
+  static trie adopt(const node_header* h) noexcept { return trie(h, adopt_tag{}); }
+  // Adds a reference to h.
+  static trie share(const node_header* h) noexcept {
+    node_retain(h);
+    return trie(h, adopt_tag{});
+  }
+
+  const node_header* root_;
+};
+
+/// Lexicographic order of keys under char_compare (a shorter key before its extensions).
+template <StringTraits T>
+struct key_less {
+  bool operator()(const typename T::string_type& a, const typename T::string_type& b) const {
+    if constexpr (is_byte_traits<T>) {
+      return a < b;  // std::char_traits<char> compares as unsigned char, like char_compare
+    } else {
+      const std::ptrdiff_t m = T::length(a);
+      const std::ptrdiff_t n = T::length(b);
+      for (std::ptrdiff_t i = 0; i < m && i < n; ++i) {
+        const int c = T::char_compare(T::get(a, i), T::get(b, i));
+        if (c != 0) return c < 0;
+      }
+      return m < n;
+    }
+  }
+};
+
+/// Where c sits among the edges of a node: the first position whose character is not less
+/// than c, and whether that character equals c. Linear below 8 edges, binary above.
+template <StringTraits T, class V>
+std::pair<std::size_t, bool> locate_edge(const node_header* h, const typename T::char_type& c) {
+  using C = typename T::char_type;
+  const std::size_t n = node_count(h);
+  const C* chars = node_chars<V, C>(h, n);
+  auto cmp = [](const C& a, const C& b) -> int {
+    if constexpr (is_byte_traits<T>) {
+      return static_cast<int>(static_cast<unsigned char>(a)) -
+             static_cast<int>(static_cast<unsigned char>(b));
+    } else {
+      return T::char_compare(a, b);
+    }
+  };
+  std::size_t lo = 0;
+  std::size_t hi = n;
+  while (hi - lo > 8) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (cmp(chars[mid], c) < 0) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  for (; lo < hi; ++lo) {
+    const int r = cmp(chars[lo], c);
+    if (r >= 0) return {lo, r == 0};
+  }
+  return {lo, false};
+}
+
+/// The bulk build behind of_list: the same index as adding the pairs one by one in list order.
+///
+/// The pairs are ordered by key (a stable sort, skipped when they are already in order), then
+/// the trie is built bottom-up in one pass: a stack holds the open path of the previous key,
+/// and a node is made once, when the walk leaves it, with all its children known. So no path
+/// is copied, each node is allocated once, in a chunk, and the nodes of a subtree lie close
+/// together. Of several pairs with one key the last one's value is kept (the stable sort keeps
+/// list order among them). Under a bundle whose char_compare equates different characters, an
+/// edge keeps the character of the first pair in list order that passes through it, as
+/// successive adds would. Returns the root, holding one reference for the caller.
+template <StringTraits T, class Pairs>
+auto bulk_build(const Pairs& pairs) {
+  using pair_t = std::ranges::range_value_t<const Pairs>;
+  using V = std::remove_cvref_t<typename pair_t::second_type>;
+  using C = typename T::char_type;
+  using layout = node_layout<V, C>;
+
+  std::vector<const pair_t*> items;
+  if constexpr (std::ranges::sized_range<const Pairs>) {
+    items.reserve(static_cast<std::size_t>(std::ranges::size(pairs)));
+  }
+  for (const auto& p : pairs) items.push_back(std::addressof(p));
+  if (items.empty()) return static_cast<const node_header*>(&empty_node);
+
+  const key_less<T> less;
+  auto by_key = [&less](const pair_t* a, const pair_t* b) { return less(a->first, b->first); };
+  // The list index of each pair in sorted position, for the first-character rule above.
+  std::vector<std::size_t> order;
+  if (!std::is_sorted(items.begin(), items.end(), by_key)) {
+    if constexpr (is_byte_traits<T>) {
+      std::stable_sort(items.begin(), items.end(), by_key);
+    } else {
+      std::vector<std::size_t> idx(items.size());
+      for (std::size_t i = 0; i < idx.size(); ++i) idx[i] = i;
+      std::stable_sort(idx.begin(), idx.end(), [&](std::size_t a, std::size_t b) {
+        return less(items[a]->first, items[b]->first);
+      });
+      std::vector<const pair_t*> sorted(items.size());
+      for (std::size_t i = 0; i < idx.size(); ++i) sorted[i] = items[idx[i]];
+      items.swap(sorted);
+      order.swap(idx);
+    }
+  }
+
+  node_arena arena(items.size() * 40, layout::align);
+
+  // Open path: frame d is the node at depth d of the current key. Completed children wait in
+  // kid_chars / kid_nodes (each holding one reference) until their parent is made.
+  struct frame {
+    std::size_t kids_begin;
+    const V* value;
+  };
+  std::vector<frame> frames;
+  std::vector<C> edge;                // edge[d] leads from frame d to frame d + 1
+  std::vector<std::size_t> edge_src;  // list index of the pair edge[d] was taken from
+  std::vector<C> kid_chars;
+  std::vector<const node_header*> kid_nodes;
+  struct kids_guard {
+    std::vector<const node_header*>& nodes;
+    ~kids_guard() {
+      for (const node_header* h : nodes) node_release<V, C>(h);
+    }
+  } guard{kid_nodes};
+
+  auto close_top = [&]() -> const node_header* {
+    const frame f = frames.back();
+    const std::size_t n = kid_nodes.size() - f.kids_begin;
+    auto init = [&f](void* mem) { ::new (mem) V(*f.value); };
+    const node_header* h = node_make<V, C, true>(
+        &arena, n, [&](std::size_t i) -> const C& { return kid_chars[f.kids_begin + i]; },
+        [&](std::size_t i) { return kid_nodes[f.kids_begin + i]; },
+        f.value != nullptr ? &init : nullptr);
+    kid_nodes.resize(f.kids_begin);  // their references now belong to h
+    kid_chars.erase(kid_chars.begin() + static_cast<std::ptrdiff_t>(f.kids_begin), kid_chars.end());
+    frames.pop_back();
+    return h;
+  };
+
+  frames.push_back({0, nullptr});
+  for (std::size_t j = 0; j < items.size(); ++j) {
+    const auto& key = items[j]->first;
+    const std::ptrdiff_t len = T::length(key);
+    const std::size_t src = order.empty() ? j : order[j];
+    std::size_t l = 0;
+    const std::size_t depth = frames.size() - 1;
+    while (l < depth && static_cast<std::ptrdiff_t>(l) < len) {
+      if constexpr (is_byte_traits<T>) {
+        if (edge[l] != key[l]) break;
+      } else {
+        C c = T::get(key, static_cast<std::ptrdiff_t>(l));
+        if (T::char_compare(edge[l], c) != 0) break;
+        if (src < edge_src[l]) {
+          edge[l] = std::move(c);
+          edge_src[l] = src;
+        }
+      }
+      ++l;
+    }
+    while (frames.size() - 1 > l) {
+      const std::size_t d = frames.size() - 2;
+      kid_chars.reserve(kid_chars.size() + 1);
+      kid_nodes.reserve(kid_nodes.size() + 1);
+      const node_header* h = close_top();
+      kid_nodes.push_back(h);
+      kid_chars.push_back(std::move(edge[d]));
+      edge.pop_back();
+      edge_src.pop_back();
+    }
+    for (std::ptrdiff_t d = static_cast<std::ptrdiff_t>(l); d < len; ++d) {
+      edge.push_back(T::get(key, d));
+      edge_src.push_back(src);
+      frames.push_back({kid_nodes.size(), nullptr});
+    }
+    frames.back().value = &items[j]->second;
+  }
+  while (frames.size() > 1) {
+    const std::size_t d = frames.size() - 2;
+    kid_chars.reserve(kid_chars.size() + 1);
+    kid_nodes.reserve(kid_nodes.size() + 1);
+    const node_header* h = close_top();
+    kid_nodes.push_back(h);
+    kid_chars.push_back(std::move(edge[d]));
+    edge.pop_back();
+    edge_src.pop_back();
+  }
+  return close_top();
+}
+
+}  // namespace tolvex::detail
