@@ -191,7 +191,8 @@ TEST(EditDistance, LongPairsMatchOracle) {
   };
   for (const auto& c : cases) {
     const std::string a = random_string(rng, c.length, c.alphabet);
-    const std::string b = c.edits == SIZE_MAX ? random_string(rng, c.length, c.alphabet)
+    // Lengths not a multiple of 4 leave columns after the last group of four.
+    const std::string b = c.edits == SIZE_MAX ? random_string(rng, c.length + 3, c.alphabet)
                                               : random_edits(rng, a, c.edits, c.alphabet);
     const std::ptrdiff_t want = oracle<byte_string_traits>(a, b);
     EXPECT_EQ(fast<byte_string_traits>(a, b), want) << c.length << " " << c.edits;

@@ -249,6 +249,126 @@ std::ptrdiff_t ed_full(const RowOf& row_of, const Cls* text, std::ptrdiff_t n, s
   return score;
 }
 
+/// Two 64-bit lanes in one vector register (SSE2 on x86-64, NEON on AArch64, pairs of scalars
+/// elsewhere), through the vector extension that GCC and Clang share.
+using ed_word2 = ed_word __attribute__((vector_size(16)));
+
+/// ed_carry_step on two independent blocks at once, one per lane (carry bits as 0 or 1).
+inline void ed_carry_step2(ed_word2& pv, ed_word2& mv, ed_word2 eq, ed_word2& hp,
+                           ed_word2& hn) noexcept {
+  const ed_word2 x = eq | hn;
+  const ed_word2 d0 = (((x & pv) + pv) ^ pv) | x | mv;
+  const ed_word2 ph = mv | ~(d0 | pv);
+  const ed_word2 mh = d0 & pv;
+  const ed_word2 ph_s = (ph << 1) | hp;
+  const ed_word2 mh_s = (mh << 1) | hn;
+  hp = ph >> (ed_word_bits - 1);
+  hn = mh >> (ed_word_bits - 1);
+  pv = mh_s | ~(d0 | ph_s);
+  mv = ph_s & d0;
+}
+
+/// The full table as ed_full, with the column cut in two halves that run in the two lanes of a
+/// vector: lane 0 takes the top h = (nblocks - 1) / 2 blocks on columns j .. j + 3 while lane 1
+/// takes the next h blocks on columns j - 4 .. j - 1, fed by the carries that the top half
+/// left at its last block one group earlier. The one or two blocks below (the last one
+/// possibly partial) run scalar after lane 1, on the same columns. Needs nblocks >= 3 and
+/// n >= 4. Scratch: 2 * h vectors.
+/// From this many blocks on, the full table runs in two lanes (ed_full_split).
+inline constexpr std::ptrdiff_t ed_split_min_blocks = 5;
+
+template <class RowOf, class Cls>
+std::ptrdiff_t ed_full_split(const RowOf& row_of, const Cls* text, std::ptrdiff_t n,
+                             std::ptrdiff_t m, std::ptrdiff_t nblocks, ed_block* st) {
+  constexpr int g = ed_full_group;
+  const std::ptrdiff_t h = (nblocks - 1) / 2;
+  const std::ptrdiff_t last_block = nblocks - 1;
+  const int last_bit = static_cast<int>((m - 1) % ed_word_bits);
+  // Pairs of blocks (b, h + b), b < h: pv at 2b, mv at 2b + 1.
+  std::vector<ed_word2> pair(static_cast<std::size_t>(2 * h));
+  for (std::ptrdiff_t b = 0; b < h; ++b) {
+    pair[static_cast<std::size_t>(2 * b)] = ed_word2{~ed_word{0}, ~ed_word{0}};
+    pair[static_cast<std::size_t>(2 * b + 1)] = ed_word2{0, 0};
+  }
+  for (std::ptrdiff_t b = 2 * h; b < nblocks; ++b) st[b] = {~ed_word{0}, 0, 0};
+  std::ptrdiff_t score = m;
+
+  // The blocks below the pairs, on one column, entered by carry (hp, hn).
+  auto tail_step = [&](const auto& row, ed_word hp, ed_word hn) {
+    for (std::ptrdiff_t b = 2 * h; b < last_block; ++b) {
+      ed_carry_step(st[b].pv, st[b].mv, row[b], hp, hn, ed_word_bits - 1);
+    }
+    ed_carry_step(st[last_block].pv, st[last_block].mv, row[last_block], hp, hn, last_bit);
+    score += static_cast<std::ptrdiff_t>(hp) - static_cast<std::ptrdiff_t>(hn);
+  };
+
+  using row_type = std::remove_cvref_t<decltype(row_of(text[0]))>;
+  const std::ptrdiff_t groups = n / g;
+  // Carries out of the top half's last block, on the columns of the previous group.
+  std::array<ed_word, g> top_hp{};
+  std::array<ed_word, g> top_hn{};
+  // Group t: the top half on columns g*t .. g*t + 3 (t < groups), the bottom half on the
+  // group before (t > 0). In the first and the last group one lane idles: it computes
+  // something meaningless, and its old state is put back.
+  for (std::ptrdiff_t t = 0; t <= groups; ++t) {
+    const bool top = t < groups;
+    const bool bottom = t > 0;
+    const std::ptrdiff_t jt = top ? g * t : g * (t - 1);
+    const std::ptrdiff_t jb = bottom ? g * (t - 1) : g * t;
+    const row_type r0 = row_of(text[jt]), r1 = row_of(text[jt + 1]), r2 = row_of(text[jt + 2]),
+                   r3 = row_of(text[jt + 3]);
+    const row_type q0 = row_of(text[jb]), q1 = row_of(text[jb + 1]), q2 = row_of(text[jb + 2]),
+                   q3 = row_of(text[jb + 3]);
+    ed_word2 hp0{1, top_hp[0]}, hp1{1, top_hp[1]}, hp2{1, top_hp[2]}, hp3{1, top_hp[3]};
+    ed_word2 hn0{0, top_hn[0]}, hn1{0, top_hn[1]}, hn2{0, top_hn[2]}, hn3{0, top_hn[3]};
+    const ed_word2 keep{top ? ~ed_word{0} : 0, bottom ? ~ed_word{0} : 0};
+    for (std::ptrdiff_t b = 0; b < h; ++b) {
+      ed_word2& pv_ref = pair[static_cast<std::size_t>(2 * b)];
+      ed_word2& mv_ref = pair[static_cast<std::size_t>(2 * b + 1)];
+      ed_word2 pv = pv_ref;
+      ed_word2 mv = mv_ref;
+      ed_carry_step2(pv, mv, ed_word2{r0[b], q0[h + b]}, hp0, hn0);
+      ed_carry_step2(pv, mv, ed_word2{r1[b], q1[h + b]}, hp1, hn1);
+      ed_carry_step2(pv, mv, ed_word2{r2[b], q2[h + b]}, hp2, hn2);
+      ed_carry_step2(pv, mv, ed_word2{r3[b], q3[h + b]}, hp3, hn3);
+      if (top && bottom) {
+        pv_ref = pv;
+        mv_ref = mv;
+      } else {
+        pv_ref = (pv & keep) | (pv_ref & ~keep);
+        mv_ref = (mv & keep) | (mv_ref & ~keep);
+      }
+    }
+    if (bottom) {
+      tail_step(q0, hp0[1], hn0[1]);
+      tail_step(q1, hp1[1], hn1[1]);
+      tail_step(q2, hp2[1], hn2[1]);
+      tail_step(q3, hp3[1], hn3[1]);
+    }
+    top_hp = {hp0[0], hp1[0], hp2[0], hp3[0]};
+    top_hn = {hn0[0], hn1[0], hn2[0], hn3[0]};
+  }
+  // The last n % 4 columns, one at a time through both halves and the tail.
+  for (std::ptrdiff_t j = groups * g; j < n; ++j) {
+    const row_type row = row_of(text[j]);
+    ed_word hp = 1;
+    ed_word hn = 0;
+    for (int lane = 0; lane < 2; ++lane) {
+      for (std::ptrdiff_t b = 0; b < h; ++b) {
+        ed_word2& pv_ref = pair[static_cast<std::size_t>(2 * b)];
+        ed_word2& mv_ref = pair[static_cast<std::size_t>(2 * b + 1)];
+        ed_word pv = pv_ref[lane];
+        ed_word mv = mv_ref[lane];
+        ed_carry_step(pv, mv, row[lane * h + b], hp, hn, ed_word_bits - 1);
+        pv_ref[lane] = pv;
+        mv_ref[lane] = mv;
+      }
+    }
+    tail_step(row, hp, hn);
+  }
+  return score;
+}
+
 /// Distance of a pattern of m > 64 characters to a text of n >= m characters, by banded passes
 /// with growing thresholds, falling back to the full table once the band would cover half of
 /// it. O(n * min(m, d + n - m) / 64) word operations for distance d, memory in `st` only.
@@ -265,7 +385,10 @@ std::ptrdiff_t ed_blocked(const RowOf& row_of, const Cls* text, std::ptrdiff_t n
   for (;;) {
     // Rows per column of the band of threshold diff + extra.
     const std::ptrdiff_t width = diff + extra + 1;
-    if (width >= m / 2) return ed_full(row_of, text, n, m, nblocks, st);
+    if (width >= m / 2) {
+      return nblocks >= ed_split_min_blocks ? ed_full_split(row_of, text, n, m, nblocks, st)
+                                            : ed_full(row_of, text, n, m, nblocks, st);
+    }
     const std::ptrdiff_t k = diff + extra;
     std::ptrdiff_t stopped_at = n;
     const std::ptrdiff_t d = ed_banded_pass(row_of, text, n, m, nblocks, st, k, &stopped_at);
