@@ -1,35 +1,512 @@
-// The fast subset construction (interim: forwards to the reference construction).
+// The fast subset construction behind of_string and of_list.
+//
+// It produces the automaton of the reference construction (dfa.hpp) state for state: the same
+// numbering (depth first, a set numbered when first met), the same lists in the same order,
+// the same otherwise targets and final flags. It differs in three ways.
+//
+// 1. Each set is explored once. The reference explores a set again each time it is reached;
+//    a repeat adds nothing, since every set reachable from it already has its number, the
+//    store ignores a pair it holds and the other writes repeat earlier values. Here a set is
+//    explored right after it is first numbered and never again. As the NDA has no cycle, a set
+//    met again is never one still being explored.
+//
+// 2. The NDA stays implicit and sets are bit vectors. NDA state (i, j) is bit
+//    (i - base) * (k + 1) + j of a window whose first row is `base`, the smallest i in the set,
+//    so the ascending order of bits is the element order of the sets. A set reached by a string
+//    of length t holds only states with |i - t| <= j <= k, hence at most 2k + 1 rows; a
+//    successor, before it is moved down to its own smallest row, spans at most 2k + 2 rows of
+//    its parent's window. The window has R = min(2k + 2, n + 1) rows, one 64-bit word up to
+//    k = 4 and a handful beyond. The transitions become shifts:
+//      Char p[i]:        (i, j) -> (i+1, j)        shift by k + 1 on the matching rows;
+//      Any, j < k:       (i, j) -> (i, j+1)        shift by 1;
+//                        (i, j) -> (i+1, j+1)      shift by k + 2, rows below n;
+//      Epsilon, j < k:   (i, j) -> (i+1, j+1)      shift by k + 2, rows below n, to a fixpoint.
+//    Saturation distributes over union, so the Any targets of a set are saturated once and
+//    joined to each character's successor.
+//
+// 3. Sets are interned in a flat open-addressing table that maps (base, words) to the state
+//    number, and the exploration runs on an explicit stack. Every NDA transition raises i + j,
+//    so each nested set has a larger smallest i + j than its parent, and the stack never holds
+//    more than n + k + 1 frames.
+//
+// Caps. An automaton for pattern length n and limit k has at least n + k + 1 states (along the
+// longest accepted string each step raises the smallest i + j). build_limits caps the states
+// (2^24 by default) and the words of the interned sets (2^26, 512 MiB); both are checked
+// before anything is allocated, and again as states are added, so an absurd limit fails at
+// once with std::length_error instead of exhausting memory.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "../traits.hpp"
 #include "automaton.hpp"
-#include "dfa.hpp"
-#include "nda.hpp"
 
 namespace tolvex::detail {
 
-/// Caps on one construction. An automaton for limit k and pattern length n has at least
-/// n + k + 1 states, so an absurd limit fails at once.
+/// Caps on one construction; exceeding either throws std::length_error.
 struct build_limits {
+  /// Most states an automaton may have. A random pattern takes about 4, 15 and 58 states per
+  /// character at limits 1, 2 and 3.
   std::size_t max_states = std::size_t{1} << 24;
+  /// Most 64-bit words of interned sets (one word per state up to limit 4).
   std::size_t max_set_words = std::size_t{1} << 26;
 };
 
+/// One construction over the pattern p[0, n) and limit k. Words is the number of 64-bit words
+/// of a set when known at compile time, 0 when it is taken at run time.
 template <StringTraits T, int Words>
-class subset_builder {};
+class subset_builder {
+ public:
+  using char_type = typename T::char_type;
+  using automaton_type = automaton<char_type>;
+  using pair_type = typename automaton_type::pair_type;
+  using word = std::uint64_t;
 
+  subset_builder(const char_type* p, int n, int k, int words, const build_limits& caps)
+      : p_(p), n_(n), k_(k), k1_(k + 1), rows_(std::min(2 * k + 2, n + 1)), w_(words), caps_(caps) {
+    if constexpr (Words > 0) w_ = Words;
+    lt_k_.assign(static_cast<std::size_t>(w_), 0);
+    for (int r = 0; r < rows_; ++r) {
+      for (int j = 0; j < k_; ++j) set_bit(lt_k_.data(), r * k1_ + j);
+    }
+    scratch_.assign(static_cast<std::size_t>(w_) * 6, 0);
+  }
+
+  automaton_type run() {
+    automaton_type& a = a_;
+    a.states_.resize(static_cast<std::size_t>(n_) + 1);
+    table_.assign(1024, 0);
+    mask_ = table_.size() - 1;
+
+    // The start set: (0, 0) saturated.
+    word* s0 = tmp(0);
+    zero(s0);
+    set_bit(s0, 0);
+    saturate(s0, 0);
+    open(intern(s0, 0).first);
+
+    while (!stack_.empty()) {
+      frame& f = stack_.back();
+      word* next = tmp(0);
+      int base = bases_[static_cast<std::size_t>(f.state)];
+      bool on_char;
+      int row = 0;
+      if (f.next > 0) {
+        --f.next;
+        row = rows_stack_[f.rows_begin + static_cast<std::size_t>(f.next)];
+        on_char = true;
+        char_successor(key(f.state), base, row, next);
+      } else if (!f.other_done) {
+        f.other_done = true;
+        on_char = false;
+        any_successor(key(f.state), base, next);
+      } else {
+        close(f);
+        stack_.pop_back();
+        continue;
+      }
+      if (is_zero(next)) continue;
+      base = normalise(next, base);
+      const auto [target, fresh] = intern(next, base);
+      frame& g = stack_.back();  // intern does not touch the stack, but keep it obvious
+      if (on_char) {
+        const pair_type pr(p_[row], target);
+        bool dup = false;
+        for (std::size_t q = g.pairs_begin; q < pending_.size(); ++q) {
+          if (pending_[q].second == pr.second && pending_[q].first == pr.first) {
+            dup = true;
+            break;
+          }
+        }
+        if (!dup) pending_.push_back(pr);
+      } else {
+        a.states_[static_cast<std::size_t>(g.state)].otherwise = target;
+      }
+      if (fresh) open(target);
+    }
+    lay_out();
+    return std::move(a_);
+  }
+
+ private:
+  struct frame {
+    int state;
+    int next;                 // characters still to follow, taken from the back
+    std::size_t rows_begin;   // this frame's rows in rows_stack_, in order of first meeting
+    std::size_t pairs_begin;  // this frame's pairs in pending_, in order of writing
+    bool other_done;
+  };
+
+  int w() const noexcept {
+    if constexpr (Words > 0) {
+      return Words;
+    } else {
+      return w_;
+    }
+  }
+
+  // --- Word vectors of w() words ----------------------------------------------------------
+
+  word* tmp(int i) noexcept { return scratch_.data() + static_cast<std::size_t>(i * w()); }
+  word* key(int state) noexcept {
+    return keys_.data() + static_cast<std::size_t>(state) * static_cast<std::size_t>(w());
+  }
+  static void set_bit(word* x, long long b) noexcept { x[b >> 6] |= word{1} << (b & 63); }
+  void zero(word* x) const noexcept {
+    for (int i = 0; i < w(); ++i) x[i] = 0;
+  }
+  bool is_zero(const word* x) const noexcept {
+    word acc = 0;
+    for (int i = 0; i < w(); ++i) acc |= x[i];
+    return acc == 0;
+  }
+  // dst = src << s, bits moving to higher positions; dst and src may not overlap.
+  void shl(word* dst, const word* src, int s) const noexcept {
+    const int q = s >> 6;
+    const int r = s & 63;
+    for (int i = w() - 1; i >= 0; --i) {
+      word v = 0;
+      if (i - q >= 0) {
+        v = src[i - q] << r;
+        if (r != 0 && i - q - 1 >= 0) v |= src[i - q - 1] >> (64 - r);
+      }
+      dst[i] = v;
+    }
+  }
+  // x >>= s in place.
+  void shr(word* x, long long s) const noexcept {
+    const long long q = s >> 6;
+    const int r = static_cast<int>(s & 63);
+    for (int i = 0; i < w(); ++i) {
+      word v = 0;
+      if (i + q < w()) {
+        v = x[i + q] >> r;
+        if (r != 0 && i + q + 1 < w()) v |= x[i + q + 1] << (64 - r);
+      }
+      x[i] = v;
+    }
+  }
+  // x &= the first m bits.
+  void keep_prefix(word* x, long long m) const noexcept {
+    for (int i = 0; i < w(); ++i) {
+      const long long lo = static_cast<long long>(i) * 64;
+      if (m <= lo) {
+        x[i] = 0;
+      } else if (m < lo + 64) {
+        x[i] &= (word{1} << (m - lo)) - 1;
+      }
+    }
+  }
+  // Whether x has a bit in [lo, hi).
+  bool any_in(const word* x, long long lo, long long hi) const noexcept {
+    for (long long b = lo; b < hi;) {
+      const long long i = b >> 6;
+      const int off = static_cast<int>(b & 63);
+      const long long take = std::min<long long>(64 - off, hi - b);
+      const word m = take == 64 ? ~word{0} : ((word{1} << take) - 1) << off;
+      if (x[i] & m) return true;
+      b += take;
+    }
+    return false;
+  }
+  // dst |= x restricted to bits [lo, hi).
+  void or_range(word* dst, const word* x, long long lo, long long hi) const noexcept {
+    for (long long b = lo; b < hi;) {
+      const long long i = b >> 6;
+      const int off = static_cast<int>(b & 63);
+      const long long take = std::min<long long>(64 - off, hi - b);
+      const word m = take == 64 ? ~word{0} : ((word{1} << take) - 1) << off;
+      dst[i] |= x[i] & m;
+      b += take;
+    }
+  }
+  // Bits of rows [0, min(n - base, R)): the members that have a next row.
+  long long below_n_bits(int base) const noexcept {
+    return static_cast<long long>(std::min(n_ - base, rows_)) * k1_;
+  }
+
+  // --- Successors --------------------------------------------------------------------------
+
+  // Adds the Epsilon closure: (i, j) -> (i+1, j+1) for j < k, i < n, to a fixpoint. Each round
+  // moves the frontier one diagonal step, so at most k rounds.
+  void saturate(word* x, int base) noexcept {
+    if (k_ == 0) return;
+    word* front = tmp(2);
+    word* moved = tmp(3);
+    for (int i = 0; i < w(); ++i) front[i] = x[i];
+    const long long below = below_n_bits(base);
+    for (;;) {
+      for (int i = 0; i < w(); ++i) front[i] &= lt_k_[static_cast<std::size_t>(i)];
+      keep_prefix(front, below);
+      shl(moved, front, k1_ + 1);
+      word fresh = 0;
+      for (int i = 0; i < w(); ++i) {
+        moved[i] &= ~x[i];
+        x[i] |= moved[i];
+        fresh |= moved[i];
+        front[i] = moved[i];
+      }
+      if (fresh == 0) return;
+    }
+  }
+
+  // out = the Any targets of x, unsaturated: (i, j+1) and, below row n, (i+1, j+1), for j < k.
+  void any_targets(const word* x, int base, word* out) noexcept {
+    zero(out);
+    if (k_ == 0) return;
+    word* src = tmp(1);
+    word* diag = tmp(4);
+    for (int i = 0; i < w(); ++i) src[i] = x[i] & lt_k_[static_cast<std::size_t>(i)];
+    shl(out, src, 1);
+    keep_prefix(src, below_n_bits(base));
+    shl(diag, src, k1_ + 1);
+    for (int i = 0; i < w(); ++i) out[i] |= diag[i];
+  }
+
+  // out = the successor of x for any character without a pair of its own.
+  void any_successor(const word* x, int base, word* out) noexcept {
+    any_targets(x, base, out);
+    saturate(out, base);
+  }
+
+  // out = the successor of x on p[row]: the members on rows whose character compares equal to
+  // it move one row down, joined with the Any targets, then saturated.
+  void char_successor(const word* x, int base, int row, word* out) {
+    word* src = tmp(5);
+    zero(src);
+    const char_type& c = p_[row];
+    const int last = std::min(n_ - base, rows_);
+    for (int r = 0; r < last; ++r) {
+      const long long lo = static_cast<long long>(r) * k1_;
+      bool equal;
+      if constexpr (is_byte_traits<T>) {
+        equal = p_[base + r] == c;
+      } else {
+        if (!any_in(x, lo, lo + k1_)) continue;  // char_compare only where a member is
+        equal = T::char_compare(c, p_[base + r]) == 0;
+      }
+      if (equal) or_range(src, x, lo, lo + k1_);
+    }
+    any_targets(x, base, out);
+    word* moved = tmp(4);
+    shl(moved, src, k1_);
+    for (int i = 0; i < w(); ++i) out[i] |= moved[i];
+    saturate(out, base);
+  }
+
+  // Moves x down so that its smallest row is row 0; returns the new base.
+  int normalise(word* x, int base) const noexcept {
+    long long low = 0;
+    for (int i = 0; i < w(); ++i) {
+      if (x[i] != 0) {
+        low = static_cast<long long>(i) * 64 + std::countr_zero(x[i]);
+        break;
+      }
+    }
+    const long long r = low / k1_;
+    if (r > 0) shr(x, r * k1_);
+    return base + static_cast<int>(r);
+  }
+
+  // --- Interning ---------------------------------------------------------------------------
+
+  std::uint64_t hash(const word* x, int base) const noexcept {
+    std::uint64_t h =
+        static_cast<std::uint64_t>(static_cast<std::uint32_t>(base)) * 0x9E3779B97F4A7C15ull;
+    for (int i = 0; i < w(); ++i) {
+      h ^= x[i];
+      h *= 0xFF51AFD7ED558CCDull;
+      h ^= h >> 29;
+    }
+    h *= 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 32;
+    return h;
+  }
+
+  bool same(int state, const word* x, int base) noexcept {
+    if (bases_[static_cast<std::size_t>(state)] != base) return false;
+    const word* y = key(state);
+    for (int i = 0; i < w(); ++i) {
+      if (y[i] != x[i]) return false;
+    }
+    return true;
+  }
+
+  // The number of the set (x, base) and whether it was new. Table entries are
+  // (hash high half << 32) | (state + 1); 0 marks a free slot.
+  std::pair<int, bool> intern(const word* x, int base) {
+    const std::uint64_t h = hash(x, base);
+    const std::uint64_t tag = h >> 32;
+    std::size_t i = static_cast<std::size_t>(h) & mask_;
+    while (table_[i] != 0) {
+      if ((table_[i] >> 32) == tag) {
+        const int s = static_cast<int>((table_[i] & 0xFFFFFFFFu) - 1);
+        if (same(s, x, base)) return {s, false};
+      }
+      i = (i + 1) & mask_;
+    }
+    const int s = add_state();
+    bases_.push_back(base);
+    keys_.insert(keys_.end(), x, x + w());
+    table_[i] = (tag << 32) | static_cast<std::uint64_t>(s + 1);
+    if (static_cast<std::size_t>(a_.len_) * 2 > table_.size()) grow_table();
+    return {s, true};
+  }
+
+  void grow_table() {
+    std::vector<std::uint64_t> old(table_.size() * 2, 0);
+    old.swap(table_);
+    mask_ = table_.size() - 1;
+    for (std::uint64_t e : old) {
+      if (e == 0) continue;
+      const int s = static_cast<int>((e & 0xFFFFFFFFu) - 1);
+      std::size_t i =
+          static_cast<std::size_t>(hash(key(s), bases_[static_cast<std::size_t>(s)])) & mask_;
+      while (table_[i] != 0) i = (i + 1) & mask_;
+      table_[i] = e;
+    }
+  }
+
+  // A new state; the record array doubles when full, as the store does.
+  int add_state() {
+    const std::size_t len = static_cast<std::size_t>(a_.len_);
+    if (len >= caps_.max_states) {
+      throw std::length_error("of_string: automaton exceeds the state cap");
+    }
+    if ((len + 1) * static_cast<std::size_t>(w()) > caps_.max_set_words) {
+      throw std::length_error("of_string: automaton exceeds the set memory cap");
+    }
+    if (len == a_.states_.size()) a_.states_.resize(2 * len);
+    return a_.len_++;
+  }
+
+  // --- Exploration -------------------------------------------------------------------------
+
+  // Starts exploring a freshly numbered state: final flag, characters in order of first
+  // meeting (distinct under char_compare, the first of each kind kept).
+  void open(int state) {
+    const int base = bases_[static_cast<std::size_t>(state)];
+    const word* x = key(state);
+    if (n_ - base < rows_) {
+      const long long lo = static_cast<long long>(n_ - base) * k1_;
+      if (any_in(x, lo, lo + k1_)) a_.states_[static_cast<std::size_t>(state)].final = 1;
+    }
+    const std::size_t rows_begin = rows_stack_.size();
+    const int last = std::min(n_ - base, rows_);
+    for (int r = 0; r < last; ++r) {
+      const long long lo = static_cast<long long>(r) * k1_;
+      if (!any_in(x, lo, lo + k1_)) continue;
+      const char_type& c = p_[base + r];
+      bool held = false;
+      for (std::size_t q = rows_begin; q < rows_stack_.size(); ++q) {
+        const char_type& d = p_[rows_stack_[q]];
+        if constexpr (is_byte_traits<T>) {
+          held = c == d;
+        } else {
+          held = T::char_compare(c, d) == 0;
+        }
+        if (held) break;
+      }
+      if (!held) rows_stack_.push_back(base + r);
+    }
+    stack_.push_back(frame{state, static_cast<int>(rows_stack_.size() - rows_begin), rows_begin,
+                           pending_.size(), false});
+  }
+
+  // Finishes a state: its pairs were written newest last, the list holds them newest first.
+  void close(const frame& f) {
+    auto& rec = a_.states_[static_cast<std::size_t>(f.state)];
+    const std::size_t count = pending_.size() - f.pairs_begin;
+    if (final_pairs_.size() + count > UINT32_MAX) {
+      throw std::length_error("of_string: automaton exceeds the pair cap");
+    }
+    rec.begin = static_cast<std::uint32_t>(final_pairs_.size());
+    for (std::size_t q = pending_.size(); q > f.pairs_begin; --q) {
+      final_pairs_.push_back(pending_[q - 1]);
+    }
+    rec.end = static_cast<std::uint32_t>(final_pairs_.size());
+    pending_.resize(f.pairs_begin);
+    rows_stack_.resize(f.rows_begin);
+  }
+
+  // States close in post-order; rewrite the pairs in state order, so that a walk through
+  // neighbouring states reads neighbouring memory.
+  void lay_out() {
+    a_.pairs_.reserve(final_pairs_.size());
+    for (int s = 0; s < a_.len_; ++s) {
+      auto& rec = a_.states_[static_cast<std::size_t>(s)];
+      const std::uint32_t begin = static_cast<std::uint32_t>(a_.pairs_.size());
+      a_.pairs_.insert(a_.pairs_.end(), final_pairs_.begin() + rec.begin,
+                       final_pairs_.begin() + rec.end);
+      rec.begin = begin;
+      rec.end = static_cast<std::uint32_t>(a_.pairs_.size());
+    }
+    for (std::size_t s = static_cast<std::size_t>(a_.len_); s < a_.states_.size(); ++s) {
+      a_.states_[s].begin = a_.states_[s].end = static_cast<std::uint32_t>(a_.pairs_.size());
+    }
+  }
+
+  const char_type* p_;
+  int n_;
+  int k_;
+  int k1_;    // bits per row
+  int rows_;  // rows of the window
+  int w_;     // words per set
+  build_limits caps_;
+  std::vector<word> lt_k_;     // bits with j < k
+  std::vector<word> scratch_;  // six vectors of w() words
+  std::vector<word> keys_;     // the set of state s at key(s)
+  std::vector<int> bases_;     // and its first row
+  std::vector<std::uint64_t> table_;
+  std::size_t mask_ = 0;
+  std::vector<frame> stack_;
+  std::vector<int> rows_stack_;         // per open frame: a row for each character
+  std::vector<pair_type> pending_;      // per open frame: its pairs, in order of writing
+  std::vector<pair_type> final_pairs_;  // closed states' lists, in post-order
+  automaton_type a_;
+};
+
+/// The automaton of `pattern` at `limit` by the fast construction. Throws std::out_of_range
+/// for limit -1, std::invalid_argument for limit <= -2 (as the reference does), and
+/// std::length_error when the caps cannot hold the automaton.
 template <StringTraits T>
 automaton<typename T::char_type> build_automaton(int limit, const typename T::string_type& pattern,
                                                  const build_limits& caps) {
+  using C = typename T::char_type;
   const std::ptrdiff_t n = T::length(pattern);
-  if (limit >= 0 &&
-      static_cast<std::size_t>(n) + static_cast<std::size_t>(limit) + 1 > caps.max_states) {
-    throw std::length_error("of_string: automaton exceeds the state cap");
+  // The reference construction fails on limit -1 when it looks up (0, 0) in an NDA without
+  // columns, and on limit <= -2 when it sizes the NDA's rows.
+  if (limit == -1) throw std::out_of_range("of_string: the NDA has no state (0, 0)");
+  if (limit < -1) throw std::invalid_argument("of_string: negative limit");
+  const long long k = limit;
+  const long long min_states = static_cast<long long>(n) + k + 1;
+  const long long rows = std::min<long long>(2 * k + 2, static_cast<long long>(n) + 1);
+  const long long words = (rows * (k + 1) + 63) / 64;
+  if (static_cast<unsigned long long>(min_states) > caps.max_states ||
+      static_cast<unsigned long long>(min_states) * static_cast<unsigned long long>(words) >
+          caps.max_set_words) {
+    throw std::length_error("of_string: automaton exceeds the caps");
   }
-  return dfa<T>::of_nda(nda<T>::make(limit, pattern));
+  std::vector<C> chars;
+  const C* p;
+  if constexpr (is_byte_traits<T>) {
+    p = pattern.data();
+  } else {
+    chars.reserve(static_cast<std::size_t>(n));
+    for (std::ptrdiff_t i = 0; i < n; ++i) chars.push_back(T::get(pattern, i));
+    p = chars.data();
+  }
+  const int ni = static_cast<int>(n);
+  const int wi = static_cast<int>(words);
+  if (wi == 1) return subset_builder<T, 1>(p, ni, limit, wi, caps).run();
+  if (wi == 2) return subset_builder<T, 2>(p, ni, limit, wi, caps).run();
+  return subset_builder<T, 0>(p, ni, limit, wi, caps).run();
 }
 
 }  // namespace tolvex::detail
