@@ -66,15 +66,17 @@ std::ptrdiff_t myers_single_word(std::ptrdiff_t m, std::ptrdiff_t n, EqAt&& eq_a
     const ed_word eq = eq_at(j);
     const ed_word xv = eq | mv;
     const ed_word xh = (((eq & pv) + pv) ^ pv) | eq;
-    ed_word ph = mv | ~(xh | pv);
-    ed_word mh = pv & xh;
-    score += static_cast<std::ptrdiff_t>((ph & high) != 0) -
+    // The loop is bound by the latency of the chain from pv to the next pv, so the recurrence
+    // is written around nph = ~ph (ph = mv | ~(xh | pv)), which spares two negations on it.
+    // Row 0 of the table is 0, 1, 2, ...: the horizontal difference entering the top is +1, so
+    // ph is shifted in with a 1, that is nph with a 0.
+    const ed_word nph = (xh | pv) & ~mv;
+    const ed_word mh = pv & xh;
+    score += static_cast<std::ptrdiff_t>((nph & high) == 0) -
              static_cast<std::ptrdiff_t>((mh & high) != 0);
-    // Row 0 of the table is 0, 1, 2, ...: the horizontal difference entering the top is +1.
-    ph = (ph << 1) | 1;
-    mh <<= 1;
-    pv = mh | ~(xv | ph);
-    mv = ph & xv;
+    const ed_word nph_s = nph << 1;
+    pv = (mh << 1) | (nph_s & ~xv);
+    mv = xv & ~nph_s;
   }
   return score;
 }
