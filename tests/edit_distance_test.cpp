@@ -56,7 +56,7 @@ TEST(EditDistance, FixedCasesBothOrders) {
       {"\xe9t\xe9"s, "\x7at\x7a"s, 2},  // bytes >= 128 are distinct from ASCII
       {"abcdef", "xabcdefx", 2},        // common core, edits at both ends
       {std::string(64, 'a'), std::string(65, 'a'), 1},
-      {std::string(64, 'a') + "b", "b" + std::string(64, 'a'), 2},
+      {std::string(64, 'a').append("b"), std::string("b").append(64, 'a'), 2},
       {std::string(200, 'x'), std::string(130, 'y'), 200},
   };
   for (const auto& c : cases) {
