@@ -30,8 +30,8 @@ template <StringTraits T>
 struct construction;
 template <StringTraits T>
 struct printer;
-template <StringTraits T, int Words>
-class subset_builder;
+template <StringTraits T>
+class builder_core;
 
 /// A deterministic automaton over characters of type C. Opaque to callers: build one with
 /// `of_string` / `of_list` and pass it to `match_with` and `debug_print`. Copyable and movable;
@@ -58,8 +58,8 @@ class automaton {
   friend struct construction;
   template <StringTraits T>
   friend struct printer;
-  template <StringTraits T, int Words>
-  friend class subset_builder;
+  template <StringTraits T>
+  friend class builder_core;
 
   struct state_record {
     std::uint32_t begin = 0;  // first pair of the state's list

@@ -58,18 +58,114 @@ struct build_limits {
   std::size_t max_set_words = std::size_t{1} << 26;
 };
 
-/// One construction over the pattern p[0, n) and limit k. Words is the number of 64-bit words
-/// of a set when known at compile time, 0 when it is taken at run time.
-template <StringTraits T, int Words>
-class subset_builder {
+/// What both builders share: the automaton being filled, the caps, and the lists of the states
+/// still open. A state's pairs are written one at a time while its successors are explored
+/// (each child's whole subtree comes between two of them), so they wait in `pending_` until the
+/// state closes; `lay_out` then puts all lists in state order.
+template <StringTraits T>
+class builder_core {
  public:
   using char_type = typename T::char_type;
   using automaton_type = automaton<char_type>;
   using pair_type = typename automaton_type::pair_type;
+
+ protected:
+  builder_core(int n, const build_limits& caps) : caps_(caps) {
+    a_.states_.resize(static_cast<std::size_t>(n) + 1);
+  }
+
+  // A new state; the record array doubles when full, as the store does. `words` is the size
+  // of the set that the state stands for, counted against the set memory cap.
+  int add_state(std::size_t words) {
+    const std::size_t len = static_cast<std::size_t>(a_.len_);
+    if (len >= caps_.max_states) {
+      throw std::length_error("of_string: automaton exceeds the state cap");
+    }
+    if ((len + 1) * words > caps_.max_set_words) {
+      throw std::length_error("of_string: automaton exceeds the set memory cap");
+    }
+    if (len == a_.states_.size()) a_.states_.resize(2 * len);
+    return a_.len_++;
+  }
+
+  void set_final(int state) noexcept { a_.states_[static_cast<std::size_t>(state)].final = 1; }
+  void set_otherwise(int state, int target) noexcept {
+    a_.states_[static_cast<std::size_t>(state)].otherwise = target;
+  }
+
+  // Adds (c, target) to the open state whose pairs start at pending_[from], unless an equal
+  // pair (plain equality) is there already.
+  void add_pair(std::size_t from, const char_type& c, int target) {
+    // Byte characters of one state are distinct, so only other bundles can repeat a pair (a
+    // char_compare under which a character differs from itself would).
+    if constexpr (!is_byte_traits<T>) {
+      for (std::size_t q = from; q < pending_.size(); ++q) {
+        if (pending_[q].second == target && pending_[q].first == c) return;
+      }
+    }
+    pending_.emplace_back(c, target);
+  }
+
+  // Closes a state: its pairs were written newest last, the list holds them newest first.
+  void close(int state, std::size_t from) {
+    auto& rec = a_.states_[static_cast<std::size_t>(state)];
+    const std::size_t count = pending_.size() - from;
+    if (closed_pairs_.size() + count > UINT32_MAX) {
+      throw std::length_error("of_string: automaton exceeds the pair cap");
+    }
+    rec.begin = static_cast<std::uint32_t>(closed_pairs_.size());
+    for (std::size_t q = pending_.size(); q > from; --q) closed_pairs_.push_back(pending_[q - 1]);
+    rec.end = static_cast<std::uint32_t>(closed_pairs_.size());
+    pending_.resize(from);
+  }
+
+  // States close in post-order; the lists are rewritten in state order, so that a walk through
+  // neighbouring states reads neighbouring memory.
+  automaton_type finish() {
+    a_.pairs_.reserve(closed_pairs_.size());
+    for (int s = 0; s < a_.len_; ++s) {
+      auto& rec = a_.states_[static_cast<std::size_t>(s)];
+      const auto begin = static_cast<std::uint32_t>(a_.pairs_.size());
+      a_.pairs_.insert(a_.pairs_.end(), closed_pairs_.begin() + rec.begin,
+                       closed_pairs_.begin() + rec.end);
+      rec.begin = begin;
+      rec.end = static_cast<std::uint32_t>(a_.pairs_.size());
+    }
+    const auto end = static_cast<std::uint32_t>(a_.pairs_.size());
+    for (std::size_t s = static_cast<std::size_t>(a_.len_); s < a_.states_.size(); ++s) {
+      a_.states_[s].begin = a_.states_[s].end = end;
+    }
+    closed_pairs_ = {};
+    return std::move(a_);
+  }
+
+  int len() const noexcept { return a_.len_; }
+
+  build_limits caps_;
+  automaton_type a_;
+  std::vector<pair_type> pending_;       // the pairs of the open states, in order of writing
+  std::vector<pair_type> closed_pairs_;  // the lists of the closed states, in post-order
+};
+
+/// One construction over the pattern p[0, n) and limit k. Words is the number of 64-bit words
+/// of a set when known at compile time, 0 when it is taken at run time.
+template <StringTraits T, int Words>
+class subset_builder : builder_core<T> {
+  using core = builder_core<T>;
+
+ public:
+  using char_type = typename T::char_type;
+  using automaton_type = automaton<char_type>;
   using word = std::uint64_t;
 
   subset_builder(const char_type* p, int n, int k, int words, const build_limits& caps)
-      : p_(p), n_(n), k_(k), k1_(k + 1), rows_(std::min(2 * k + 2, n + 1)), w_(words), caps_(caps) {
+      : core(n, caps),
+        p_(p),
+        n_(n),
+        k_(k),
+        k1_(k + 1),
+        rows_(std::min(2 * k + 2, n + 1)),
+        w_(words) {
     if constexpr (Words > 0) w_ = Words;
     lt_k_.assign(static_cast<std::size_t>(w_), 0);
     for (int r = 0; r < rows_; ++r) {
@@ -79,9 +175,7 @@ class subset_builder {
   }
 
   automaton_type run() {
-    automaton_type& a = a_;
-    a.states_.resize(static_cast<std::size_t>(n_) + 1);
-    table_.assign(1024, 0);
+    table_.assign(64, 0);
     mask_ = table_.size() - 1;
 
     // The start set: (0, 0) saturated.
@@ -107,31 +201,22 @@ class subset_builder {
         on_char = false;
         any_successor(key(f.state), base, next);
       } else {
-        close(f);
+        core::close(f.state, f.pairs_begin);
+        rows_stack_.resize(f.rows_begin);
         stack_.pop_back();
         continue;
       }
       if (is_zero(next)) continue;
       base = normalise(next, base);
       const auto [target, fresh] = intern(next, base);
-      frame& g = stack_.back();  // intern does not touch the stack, but keep it obvious
       if (on_char) {
-        const pair_type pr(p_[row], target);
-        bool dup = false;
-        for (std::size_t q = g.pairs_begin; q < pending_.size(); ++q) {
-          if (pending_[q].second == pr.second && pending_[q].first == pr.first) {
-            dup = true;
-            break;
-          }
-        }
-        if (!dup) pending_.push_back(pr);
+        core::add_pair(f.pairs_begin, p_[row], target);
       } else {
-        a.states_[static_cast<std::size_t>(g.state)].otherwise = target;
+        core::set_otherwise(f.state, target);
       }
-      if (fresh) open(target);
+      if (fresh) open(target);  // may move the stack: f is not used after this
     }
-    lay_out();
-    return std::move(a_);
+    return core::finish();
   }
 
  private:
@@ -351,11 +436,11 @@ class subset_builder {
       }
       i = (i + 1) & mask_;
     }
-    const int s = add_state();
+    const int s = core::add_state(static_cast<std::size_t>(w()));
     bases_.push_back(base);
     keys_.insert(keys_.end(), x, x + w());
     table_[i] = (tag << 32) | static_cast<std::uint64_t>(s + 1);
-    if (static_cast<std::size_t>(a_.len_) * 2 > table_.size()) grow_table();
+    if (static_cast<std::size_t>(core::len()) * 2 > table_.size()) grow_table();
     return {s, true};
   }
 
@@ -373,19 +458,6 @@ class subset_builder {
     }
   }
 
-  // A new state; the record array doubles when full, as the store does.
-  int add_state() {
-    const std::size_t len = static_cast<std::size_t>(a_.len_);
-    if (len >= caps_.max_states) {
-      throw std::length_error("of_string: automaton exceeds the state cap");
-    }
-    if ((len + 1) * static_cast<std::size_t>(w()) > caps_.max_set_words) {
-      throw std::length_error("of_string: automaton exceeds the set memory cap");
-    }
-    if (len == a_.states_.size()) a_.states_.resize(2 * len);
-    return a_.len_++;
-  }
-
   // --- Exploration -------------------------------------------------------------------------
 
   // Starts exploring a freshly numbered state: final flag, characters in order of first
@@ -395,7 +467,7 @@ class subset_builder {
     const word* x = key(state);
     if (n_ - base < rows_) {
       const long long lo = static_cast<long long>(n_ - base) * k1_;
-      if (any_in(x, lo, lo + k1_)) a_.states_[static_cast<std::size_t>(state)].final = 1;
+      if (any_in(x, lo, lo + k1_)) core::set_final(state);
     }
     const std::size_t rows_begin = rows_stack_.size();
     const int last = std::min(n_ - base, rows_);
@@ -416,49 +488,15 @@ class subset_builder {
       if (!held) rows_stack_.push_back(base + r);
     }
     stack_.push_back(frame{state, static_cast<int>(rows_stack_.size() - rows_begin), rows_begin,
-                           pending_.size(), false});
-  }
-
-  // Finishes a state: its pairs were written newest last, the list holds them newest first.
-  void close(const frame& f) {
-    auto& rec = a_.states_[static_cast<std::size_t>(f.state)];
-    const std::size_t count = pending_.size() - f.pairs_begin;
-    if (final_pairs_.size() + count > UINT32_MAX) {
-      throw std::length_error("of_string: automaton exceeds the pair cap");
-    }
-    rec.begin = static_cast<std::uint32_t>(final_pairs_.size());
-    for (std::size_t q = pending_.size(); q > f.pairs_begin; --q) {
-      final_pairs_.push_back(pending_[q - 1]);
-    }
-    rec.end = static_cast<std::uint32_t>(final_pairs_.size());
-    pending_.resize(f.pairs_begin);
-    rows_stack_.resize(f.rows_begin);
-  }
-
-  // States close in post-order; rewrite the pairs in state order, so that a walk through
-  // neighbouring states reads neighbouring memory.
-  void lay_out() {
-    a_.pairs_.reserve(final_pairs_.size());
-    for (int s = 0; s < a_.len_; ++s) {
-      auto& rec = a_.states_[static_cast<std::size_t>(s)];
-      const std::uint32_t begin = static_cast<std::uint32_t>(a_.pairs_.size());
-      a_.pairs_.insert(a_.pairs_.end(), final_pairs_.begin() + rec.begin,
-                       final_pairs_.begin() + rec.end);
-      rec.begin = begin;
-      rec.end = static_cast<std::uint32_t>(a_.pairs_.size());
-    }
-    for (std::size_t s = static_cast<std::size_t>(a_.len_); s < a_.states_.size(); ++s) {
-      a_.states_[s].begin = a_.states_[s].end = static_cast<std::uint32_t>(a_.pairs_.size());
-    }
+                           core::pending_.size(), false});
   }
 
   const char_type* p_;
   int n_;
   int k_;
-  int k1_;    // bits per row
-  int rows_;  // rows of the window
-  int w_;     // words per set
-  build_limits caps_;
+  int k1_;                     // bits per row
+  int rows_;                   // rows of the window
+  int w_;                      // words per set
   std::vector<word> lt_k_;     // bits with j < k
   std::vector<word> scratch_;  // six vectors of w() words
   std::vector<word> keys_;     // the set of state s at key(s)
@@ -466,10 +504,238 @@ class subset_builder {
   std::vector<std::uint64_t> table_;
   std::size_t mask_ = 0;
   std::vector<frame> stack_;
-  std::vector<int> rows_stack_;         // per open frame: a row for each character
-  std::vector<pair_type> pending_;      // per open frame: its pairs, in order of writing
-  std::vector<pair_type> final_pairs_;  // closed states' lists, in post-order
-  automaton_type a_;
+  std::vector<int> rows_stack_;  // per open frame: a row for each character
+};
+
+/// The construction when a set fits one 64-bit word ((window rows) x (k + 1) <= 64, so every
+/// limit up to 4 and small patterns beyond). Same exploration as subset_builder, with the set
+/// held in the frame, the per-state parts of every successor (the saturated Any targets, the
+/// rows each character moves) computed once when the state opens, and sets interned by value
+/// in the table itself.
+template <StringTraits T>
+class word_builder : builder_core<T> {
+  using core = builder_core<T>;
+
+ public:
+  using char_type = typename T::char_type;
+  using automaton_type = automaton<char_type>;
+  using word = std::uint64_t;
+
+  word_builder(const char_type* p, int n, int k, const build_limits& caps)
+      : core(n, caps), p_(p), n_(n), k_(k), k1_(k + 1), rows_(std::min(2 * k + 2, n + 1)) {
+    const word row0 = k1_ >= 64 ? ~word{0} : (word{1} << k1_) - 1;
+    for (int r = 0; r < rows_; ++r) {
+      row_[r] = shl(row0, r * k1_);
+      lt_k_ |= shl(row0 >> 1, r * k1_);  // bits j < k of row r
+      below_[r + 1] = below_[r] | row_[r];
+    }
+    for (int b = 0; b < 64; ++b) row_of_bit_[b] = static_cast<std::uint8_t>(b / k1_);
+    if constexpr (is_byte_traits<T>) {
+      same_.resize(static_cast<std::size_t>(n));
+      for (int i = 0; i < n; ++i) {
+        word m = 1;
+        for (int d = 1; d < rows_ && i + d < n; ++d) {
+          if (p[i + d] == p[i]) m |= word{1} << d;
+        }
+        same_[static_cast<std::size_t>(i)] = m;
+      }
+    }
+  }
+
+  automaton_type run() {
+    table_.assign(64, slot{});
+    mask_ = table_.size() - 1;
+    open(word{1} /* (0, 0) */, 0, true);
+
+    while (!stack_.empty()) {
+      frame& f = stack_.back();
+      word y;
+      int row = 0;
+      bool on_char = false;
+      if (f.next > 0) {
+        --f.next;
+        const char_entry& e = chars_[f.chars_begin + static_cast<std::size_t>(f.next)];
+        row = e.row;
+        on_char = true;
+        y = saturate(shl(f.x & e.moves, k1_), f.diag) | f.any;
+      } else if (!f.other_done) {
+        f.other_done = true;
+        y = f.any;
+      } else {
+        core::close(f.state, f.pairs_begin);
+        chars_.resize(f.chars_begin);
+        stack_.pop_back();
+        continue;
+      }
+      if (y == 0) continue;
+      const int r = row_of_bit_[std::countr_zero(y)];
+      const int base = f.base + r;
+      y >>= r * k1_;
+      const auto [target, fresh] = intern(y, base);
+      if (on_char) {
+        core::add_pair(f.pairs_begin, p_[row], target);
+      } else {
+        core::set_otherwise(f.state, target);
+      }
+      if (fresh) open(y, base, false);  // may move the stack: f is not used after this
+    }
+    return core::finish();
+  }
+
+ private:
+  struct frame {
+    word x;     // the set, rows from base
+    word any;   // its saturated Any targets
+    word diag;  // its members with an Epsilon / diagonal move: j < k, i < n
+    int base;
+    int state;
+    int next;  // characters still to follow, taken from the back
+    bool other_done;
+    std::size_t chars_begin;
+    std::size_t pairs_begin;
+  };
+  struct char_entry {
+    int row;     // a pattern position holding the character
+    word moves;  // the rows of the set whose character compares equal to it
+  };
+  struct slot {
+    word x = 0;
+    int base = 0;
+    int state = -1;  // -1: free
+  };
+
+  static word shl(word v, int s) noexcept { return s >= 64 ? 0 : v << s; }
+
+  word saturate(word y, word diag) const noexcept {
+    word front = y;
+    for (;;) {
+      front = shl(front & diag, k1_ + 1) & ~y;
+      if (front == 0) return y;
+      y |= front;
+    }
+  }
+
+  bool same_char(const char_type& a, const char_type& b) const {
+    if constexpr (is_byte_traits<T>) {
+      return a == b;
+    } else {
+      return T::char_compare(a, b) == 0;
+    }
+  }
+
+  // Numbers (the first time) and opens a set: its final flag, its characters in order of first
+  // meeting (distinct under char_compare, the first of each kind kept) with the rows each one
+  // moves, and its saturated Any targets.
+  void open(word x, int base, bool start) {
+    const int last = std::min(n_ - base, rows_);  // rows with a next row (i < n)
+    const word diag = lt_k_ & below_[last];
+    if (start) {
+      x = saturate(x, diag);
+      base = 0;
+      intern(x, base);
+    }
+    const int state = core::len() - 1;
+    if (n_ - base < rows_ && (x & row_[n_ - base])) core::set_final(state);
+    const std::size_t chars_begin = chars_.size();
+    if constexpr (is_byte_traits<T>) {
+      // Bytes compare by value, so one precomputed row of equalities per position gives both
+      // the first row of each character and all the rows it moves.
+      word present = 0;
+      for (int r = 0; r < last; ++r) {
+        if (x & row_[r]) present |= word{1} << r;
+      }
+      word covered = 0;
+      for (word q = present; q != 0; q &= q - 1) {
+        const int r = std::countr_zero(q);
+        if ((covered >> r) & 1) continue;
+        word rows = (same_[static_cast<std::size_t>(base + r)] << r) & present;
+        covered |= rows;
+        word moves = 0;
+        for (; rows != 0; rows &= rows - 1) moves |= row_[std::countr_zero(rows)];
+        chars_.push_back(char_entry{base + r, moves});
+      }
+    } else {
+      open_chars(x, base, last, chars_begin);
+    }
+    const word src = x & lt_k_;
+    const word any = saturate(shl(src, 1) | shl(src & below_[last], k1_ + 1), diag);
+    stack_.push_back(frame{x, any, diag, base, state, static_cast<int>(chars_.size() - chars_begin),
+                           false, chars_begin, core::pending_.size()});
+  }
+
+  // The characters of a set for a general bundle: a plain scan, char_compare throughout.
+  void open_chars(word x, int base, int last, std::size_t chars_begin) {
+    for (int r = 0; r < last; ++r) {
+      if ((x & row_[r]) == 0) continue;
+      const char_type& c = p_[base + r];
+      bool held = false;
+      for (std::size_t q = chars_begin; q < chars_.size() && !held; ++q) {
+        held = same_char(c, p_[chars_[q].row]);
+      }
+      if (!held) chars_.push_back(char_entry{base + r, 0});
+    }
+    for (std::size_t q = chars_begin; q < chars_.size(); ++q) {
+      const char_type& c = p_[chars_[q].row];
+      word moves = 0;
+      for (int r = 0; r < last; ++r) {
+        if ((x & row_[r]) != 0 && same_char(c, p_[base + r])) moves |= row_[r];
+      }
+      chars_[q].moves = moves;
+    }
+  }
+
+  static std::size_t hash(word x, int base) noexcept {
+    // splitmix64's finaliser: every input bit reaches the low bits that index the table.
+    std::uint64_t h = x ^ (static_cast<std::uint64_t>(static_cast<std::uint32_t>(base)) << 40 |
+                           static_cast<std::uint32_t>(base)) *
+                              0x9E3779B97F4A7C15ull;
+    h ^= h >> 30;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 27;
+    h *= 0x94D049BB133111EBull;
+    h ^= h >> 31;
+    return static_cast<std::size_t>(h);
+  }
+
+  // The number of the set and whether it is new.
+  std::pair<int, bool> intern(word x, int base) {
+    std::size_t i = hash(x, base) & mask_;
+    while (table_[i].state >= 0) {
+      if (table_[i].x == x && table_[i].base == base) return {table_[i].state, false};
+      i = (i + 1) & mask_;
+    }
+    const int s = core::add_state(1);
+    table_[i] = slot{x, base, s};
+    if (static_cast<std::size_t>(s + 1) * 2 > table_.size()) grow_table();
+    return {s, true};
+  }
+
+  void grow_table() {
+    std::vector<slot> old(table_.size() * 2);
+    old.swap(table_);
+    mask_ = table_.size() - 1;
+    for (const slot& e : old) {
+      if (e.state < 0) continue;
+      std::size_t i = hash(e.x, e.base) & mask_;
+      while (table_[i].state >= 0) i = (i + 1) & mask_;
+      table_[i] = e;
+    }
+  }
+
+  const char_type* p_;
+  int n_;
+  int k_;
+  int k1_;    // bits per row
+  int rows_;  // rows of the window, at most 2k + 2
+  word lt_k_ = 0;
+  word row_[64] = {};    // the bits of row r
+  word below_[65] = {};  // the bits of rows [0, d)
+  std::uint8_t row_of_bit_[64] = {};
+  std::vector<slot> table_;
+  std::size_t mask_ = 0;
+  std::vector<frame> stack_;
+  std::vector<char_entry> chars_;  // per open frame: its characters
+  std::vector<word> same_;         // bytes: bit d of same_[i] when p[i + d] == p[i], d < rows
 };
 
 /// The automaton of `pattern` at `limit` by the fast construction. Throws std::out_of_range
@@ -504,7 +770,7 @@ automaton<typename T::char_type> build_automaton(int limit, const typename T::st
   }
   const int ni = static_cast<int>(n);
   const int wi = static_cast<int>(words);
-  if (wi == 1) return subset_builder<T, 1>(p, ni, limit, wi, caps).run();
+  if (wi == 1) return word_builder<T>(p, ni, limit, caps).run();
   if (wi == 2) return subset_builder<T, 2>(p, ni, limit, wi, caps).run();
   return subset_builder<T, 0>(p, ni, limit, wi, caps).run();
 }
