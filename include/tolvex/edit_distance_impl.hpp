@@ -31,8 +31,12 @@
 // Character classes. Only equality of characters matters to the distance, and char_compare is a
 // total order, so the pattern's characters are sorted once and numbered by equality class; each
 // text character is then found by binary search (O(log 64) compares in the one-word case, which
-// needs no storage but a stack array). The byte-string bundle skips all of this and indexes a
-// 256-entry table by the byte itself.
+// needs no storage but a stack array). The byte-string bundle skips all of this: the one-word
+// case indexes a 256-entry table by the byte itself, the block case maps each byte to the row
+// of its masks through a 256-entry table.
+//
+// Which way a call goes never changes its value, only its cost: every kernel computes the same
+// table as the plain programme, and the tests hold them to it.
 #pragma once
 
 #include <algorithm>
@@ -436,15 +440,22 @@ inline std::ptrdiff_t byte_edit_distance(const char* a, std::ptrdiff_t m, const 
     return myers_single_word(m, n, [&](std::ptrdiff_t j) { return peq[t[j]]; });
   }
 
+  // One row of per-block masks per distinct pattern byte, plus a zero row (index 0) for the
+  // bytes that do not occur: small alphabets keep the table small and in cache.
   const std::ptrdiff_t nblocks = (m + ed_word_bits - 1) / ed_word_bits;
-  std::vector<ed_word> peq(static_cast<std::size_t>(256 * nblocks), 0);
+  std::array<std::ptrdiff_t, 256> row_start{};
+  std::ptrdiff_t rows = 1;
   for (std::ptrdiff_t i = 0; i < m; ++i) {
-    peq[static_cast<std::size_t>(p[i] * nblocks + i / ed_word_bits)] |= ed_word{1}
-                                                                        << (i % ed_word_bits);
+    if (row_start[p[i]] == 0) row_start[p[i]] = nblocks * rows++;
+  }
+  std::vector<ed_word> peq(static_cast<std::size_t>(rows * nblocks), 0);
+  for (std::ptrdiff_t i = 0; i < m; ++i) {
+    peq[static_cast<std::size_t>(row_start[p[i]] + i / ed_word_bits)] |= ed_word{1}
+                                                                         << (i % ed_word_bits);
   }
   std::vector<ed_block> st(static_cast<std::size_t>(nblocks));
   const ed_word* table = peq.data();
-  auto row_of = [table, nblocks](unsigned char c) { return table + c * nblocks; };
+  auto row_of = [table, &row_start](unsigned char c) { return table + row_start[c]; };
   return ed_blocked(row_of, t, n, m, nblocks, st.data());
 }
 
@@ -507,9 +518,10 @@ class ed_sparse_peq {
   std::vector<std::ptrdiff_t> begin_;
 };
 
-/// Up to this many character classes the per-class masks are stored densely ((classes + 1) *
-/// blocks words); beyond it, sparsely (O(m) words).
-inline constexpr std::ptrdiff_t ed_dense_class_limit = 1024;
+/// Up to this many rows (character classes and the row of characters not in the pattern) the
+/// per-class masks are stored densely, rows * blocks words, no more than the byte-string table;
+/// beyond it, sparsely (O(m) words).
+inline constexpr std::ptrdiff_t ed_dense_class_limit = 257;
 
 /// Any bundle: s1 and s2 of lengths m, n, both non-empty and not equal as values. Characters are
 /// fetched with T::get and compared only through T::char_compare (as a total order, so the sign
