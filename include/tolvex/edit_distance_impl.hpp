@@ -69,12 +69,14 @@ std::ptrdiff_t myers_single_word(std::ptrdiff_t m, std::ptrdiff_t n, EqAt&& eq_a
   for (std::ptrdiff_t j = 0; j < n; ++j) {
     const ed_word eq = eq_at(j);
     const ed_word xv = eq | mv;
-    const ed_word xh = (((eq & pv) + pv) ^ pv) | eq;
     // The loop is bound by the latency of the chain from pv to the next pv, so the recurrence
-    // is written around nph = ~ph (ph = mv | ~(xh | pv)), which spares two negations on it.
+    // is written around nph = ~ph = (xh | pv) & ~mv, which spares two negations on the chain,
+    // and xh | pv is taken as sum | pv | eq (xh = (sum ^ pv) | eq), which spares two more.
     // Row 0 of the table is 0, 1, 2, ...: the horizontal difference entering the top is +1, so
     // ph is shifted in with a 1, that is nph with a 0.
-    const ed_word nph = (xh | pv) & ~mv;
+    const ed_word sum = (eq & pv) + pv;
+    const ed_word xh = (sum ^ pv) | eq;
+    const ed_word nph = (sum | (pv | eq)) & ~mv;
     const ed_word mh = pv & xh;
     score += static_cast<std::ptrdiff_t>((nph & high) == 0) -
              static_cast<std::ptrdiff_t>((mh & high) != 0);
@@ -434,8 +436,11 @@ inline std::ptrdiff_t byte_edit_distance(const char* a, std::ptrdiff_t m, const 
     // Only the entries of bytes that occur are ever read, so only those are cleared: for short
     // strings that is far cheaper than clearing all 256.
     std::array<ed_word, 256> peq;
-    for (std::ptrdiff_t j = 0; j < n; ++j) peq[t[j]] = 0;
-    for (std::ptrdiff_t i = 0; i < m; ++i) peq[p[i]] = 0;
+    // One loop clears both strings' entries (m <= n): fewer loop exits to mispredict.
+    for (std::ptrdiff_t j = 0; j < n; ++j) {
+      peq[t[j]] = 0;
+      peq[p[j < m ? j : 0]] = 0;
+    }
     for (std::ptrdiff_t i = 0; i < m; ++i) peq[p[i]] |= ed_word{1} << i;
     return myers_single_word(m, n, [&](std::ptrdiff_t j) { return peq[t[j]]; });
   }
