@@ -124,10 +124,11 @@ TEST(EditDistance, ShortcutsLookAtNoCharacter) {
   EXPECT_GT(counting_traits::calls, 0);
 }
 
-// Lengths that straddle the one-word limit and the block edges most of the time, anything up to
-// 300 otherwise.
+// Lengths at the edges of the kernels' cases (short patterns of 4 to 16 bytes, one word, blocks)
+// half of the time, anything up to 300 otherwise.
 std::size_t interesting_length(std::mt19937_64& rng) {
-  static constexpr std::size_t edges[] = {0, 1, 2, 63, 64, 65, 127, 128, 129, 191, 192, 193};
+  static constexpr std::size_t edges[] = {0,  1,  2,  3,  4,   5,   7,   8,   9,   15, 16,
+                                          17, 63, 64, 65, 127, 128, 129, 191, 192, 193};
   if (random_below(rng, 2) == 0) return edges[random_below(rng, std::size(edges))];
   return random_below(rng, 301);
 }
