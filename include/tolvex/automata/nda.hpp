@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <stdexcept>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -137,20 +138,26 @@ struct nda {
   }
 
  private:
+  // Dispatches on the kind of `a`, then asks whether `b` is of the same kind.
   static bool equal(const nda_transition& a, const nda_transition& b) {
-    if (a.index() != b.index()) return false;
-    if (std::holds_alternative<Accept>(a)) return true;
-    if (const auto* ea = std::get_if<Epsilon>(&a)) {
-      const auto& eb = std::get<Epsilon>(b);
-      return ea->i == eb.i && ea->j == eb.j;
-    }
-    const auto& la = std::get<Labelled>(a);
-    const auto& lb = std::get<Labelled>(b);
-    if (la.label.index() != lb.label.index()) return false;
-    if (const auto* ca = std::get_if<Char>(&la.label)) {
-      if (T::char_compare(ca->c, std::get<Char>(lb.label).c) != 0) return false;
-    }
-    return la.i == lb.i && la.j == lb.j;
+    return std::visit(
+        [&b](const auto& x) -> bool {
+          using X = std::decay_t<decltype(x)>;
+          const X* y = std::get_if<X>(&b);
+          if (y == nullptr) return false;
+          if constexpr (std::is_same_v<X, Accept>) {
+            return true;
+          } else if constexpr (std::is_same_v<X, Epsilon>) {
+            return x.i == y->i && x.j == y->j;
+          } else {
+            if (x.label.index() != y->label.index()) return false;
+            if (const auto* c = std::get_if<Char>(&x.label)) {
+              if (T::char_compare(c->c, std::get<Char>(y->label).c) != 0) return false;
+            }
+            return x.i == y->i && x.j == y->j;
+          }
+        },
+        a);
   }
 };
 

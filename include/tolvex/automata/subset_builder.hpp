@@ -36,6 +36,7 @@
 // once with std::length_error instead of exhausting memory.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -86,6 +87,14 @@ class builder_core {
     }
     if (len == a_.states_.size()) a_.states_.resize(2 * len);
     return a_.len_++;
+  }
+
+  // Room for about `states` states and a stack `depth` deep, so that the usual construction
+  // does not reallocate. The record array keeps its size (the store's capacity).
+  void reserve(std::size_t states, std::size_t depth) {
+    a_.states_.reserve(std::min(states, caps_.max_states));
+    closed_pairs_.reserve(std::min(states, caps_.max_states) * 2);
+    pending_.reserve(std::min<std::size_t>(depth * 2, 1 << 16));
   }
 
   void set_final(int state) noexcept { a_.states_[static_cast<std::size_t>(state)].final = 1; }
@@ -530,6 +539,12 @@ class word_builder : builder_core<T> {
       below_[r + 1] = below_[r] | row_[r];
     }
     for (int b = 0; b < 64; ++b) row_of_bit_[b] = static_cast<std::uint8_t>(b / k1_);
+    while ((1 << rounds_) - 1 < k_) ++rounds_;
+    for (int t = 0; t < rounds_; ++t) {
+      const int keep = k_ - (1 << t) + 1;  // columns j <= k - 2^t
+      const word cols = keep <= 0 ? 0 : (word{1} << keep) - 1;
+      for (int r = 0; r < rows_; ++r) cols_[t] |= shl(cols, r * k1_);
+    }
     if constexpr (is_byte_traits<T>) {
       same_.resize(static_cast<std::size_t>(n));
       for (int i = 0; i < n; ++i) {
@@ -543,8 +558,14 @@ class word_builder : builder_core<T> {
   }
 
   automaton_type run() {
-    table_.assign(64, slot{});
-    mask_ = table_.size() - 1;
+    // Sized for the usual number of states, so that it rarely grows: about 4, 15, 50 and 150
+    // states per pattern character at limits 1 to 4 (fewer when the limit nears the length).
+    static constexpr std::size_t per_char[] = {1, 4, 15, 50, 150};
+    const std::size_t expect = (static_cast<std::size_t>(n_) + 1) * per_char[std::min(k_, 4)] *
+                               std::min<std::size_t>(k_ + 1, n_ + 1) /
+                               static_cast<std::size_t>(k_ + 1);
+    size_table(std::bit_ceil(std::clamp<std::size_t>(2 * expect, 64, std::size_t{1} << 22)));
+    core::reserve(expect, static_cast<std::size_t>(n_ + k_ + 1));
     open(word{1} /* (0, 0) */, 0, true);
 
     while (!stack_.empty()) {
@@ -557,7 +578,7 @@ class word_builder : builder_core<T> {
         const char_entry& e = chars_[f.chars_begin + static_cast<std::size_t>(f.next)];
         row = e.row;
         on_char = true;
-        y = saturate(shl(f.x & e.moves, k1_), f.diag) | f.any;
+        y = saturate(shl(f.x & e.moves, k1_), f.base) | f.any;
       } else if (!f.other_done) {
         f.other_done = true;
         y = f.any;
@@ -584,9 +605,8 @@ class word_builder : builder_core<T> {
 
  private:
   struct frame {
-    word x;     // the set, rows from base
-    word any;   // its saturated Any targets
-    word diag;  // its members with an Epsilon / diagonal move: j < k, i < n
+    word x;    // the set, rows from base
+    word any;  // its saturated Any targets
     int base;
     int state;
     int next;  // characters still to follow, taken from the back
@@ -606,13 +626,16 @@ class word_builder : builder_core<T> {
 
   static word shl(word v, int s) noexcept { return s >= 64 ? 0 : v << s; }
 
-  word saturate(word y, word diag) const noexcept {
-    word front = y;
-    for (;;) {
-      front = shl(front & diag, k1_ + 1) & ~y;
-      if (front == 0) return y;
-      y |= front;
+  // The Epsilon closure by doubling: after round t every member has been moved by each number
+  // of diagonal steps below 2^t, as far as the move stays inside the matrix (j + s <= k,
+  // i + s <= n, which keeps every step between inside too). ceil(log2(k + 1)) rounds, no
+  // data-dependent branch.
+  word saturate(word y, int base) const noexcept {
+    for (int t = 0, steps = 1; t < rounds_; ++t, steps <<= 1) {
+      const int movable_rows = std::clamp(n_ - base - steps + 1, 0, rows_);
+      y |= shl(y & cols_[t] & below_[movable_rows], steps * (k1_ + 1));
     }
+    return y;
   }
 
   bool same_char(const char_type& a, const char_type& b) const {
@@ -628,9 +651,8 @@ class word_builder : builder_core<T> {
   // moves, and its saturated Any targets.
   void open(word x, int base, bool start) {
     const int last = std::min(n_ - base, rows_);  // rows with a next row (i < n)
-    const word diag = lt_k_ & below_[last];
     if (start) {
-      x = saturate(x, diag);
+      x = saturate(x, 0);
       base = 0;
       intern(x, base);
     }
@@ -658,8 +680,8 @@ class word_builder : builder_core<T> {
       open_chars(x, base, last, chars_begin);
     }
     const word src = x & lt_k_;
-    const word any = saturate(shl(src, 1) | shl(src & below_[last], k1_ + 1), diag);
-    stack_.push_back(frame{x, any, diag, base, state, static_cast<int>(chars_.size() - chars_begin),
+    const word any = saturate(shl(src, 1) | shl(src & below_[last], k1_ + 1), base);
+    stack_.push_back(frame{x, any, base, state, static_cast<int>(chars_.size() - chars_begin),
                            false, chars_begin, core::pending_.size()});
   }
 
@@ -684,22 +706,16 @@ class word_builder : builder_core<T> {
     }
   }
 
-  static std::size_t hash(word x, int base) noexcept {
-    // splitmix64's finaliser: every input bit reaches the low bits that index the table.
-    std::uint64_t h = x ^ (static_cast<std::uint64_t>(static_cast<std::uint32_t>(base)) << 40 |
-                           static_cast<std::uint32_t>(base)) *
-                              0x9E3779B97F4A7C15ull;
-    h ^= h >> 30;
-    h *= 0xBF58476D1CE4E5B9ull;
-    h ^= h >> 27;
-    h *= 0x94D049BB133111EBull;
-    h ^= h >> 31;
-    return static_cast<std::size_t>(h);
+  // Multiplicative hashing on the high bits, which depend on every bit of the key.
+  std::size_t slot_of(word x, int base) const noexcept {
+    const std::uint64_t key =
+        x ^ (static_cast<std::uint64_t>(static_cast<std::uint32_t>(base)) * 0x9E3779B97F4A7C15ull);
+    return static_cast<std::size_t>((key * 0xD6E8FEB86659FD93ull) >> shift_);
   }
 
   // The number of the set and whether it is new.
   std::pair<int, bool> intern(word x, int base) {
-    std::size_t i = hash(x, base) & mask_;
+    std::size_t i = slot_of(x, base);
     while (table_[i].state >= 0) {
       if (table_[i].x == x && table_[i].base == base) return {table_[i].state, false};
       i = (i + 1) & mask_;
@@ -710,13 +726,19 @@ class word_builder : builder_core<T> {
     return {s, true};
   }
 
+  void size_table(std::size_t size) {
+    table_.assign(size, slot{});
+    mask_ = size - 1;
+    shift_ = 64 - std::countr_zero(size);
+  }
+
   void grow_table() {
-    std::vector<slot> old(table_.size() * 2);
+    std::vector<slot> old;
     old.swap(table_);
-    mask_ = table_.size() - 1;
+    size_table(old.size() * 2);
     for (const slot& e : old) {
       if (e.state < 0) continue;
-      std::size_t i = hash(e.x, e.base) & mask_;
+      std::size_t i = slot_of(e.x, e.base);
       while (table_[i].state >= 0) i = (i + 1) & mask_;
       table_[i] = e;
     }
@@ -728,11 +750,14 @@ class word_builder : builder_core<T> {
   int k1_;    // bits per row
   int rows_;  // rows of the window, at most 2k + 2
   word lt_k_ = 0;
+  int rounds_ = 0;       // of saturate
+  word cols_[6] = {};    // round t: the columns j <= k - 2^t, in every row
   word row_[64] = {};    // the bits of row r
   word below_[65] = {};  // the bits of rows [0, d)
   std::uint8_t row_of_bit_[64] = {};
   std::vector<slot> table_;
   std::size_t mask_ = 0;
+  int shift_ = 64;
   std::vector<frame> stack_;
   std::vector<char_entry> chars_;  // per open frame: its characters
   std::vector<word> same_;         // bytes: bit d of same_[i] when p[i + d] == p[i], d < rows
