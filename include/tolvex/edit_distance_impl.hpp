@@ -13,9 +13,11 @@
 //             Only the blocks meeting a diagonal band are computed (Ukkonen): for a threshold
 //             k >= n - m, a cell (i, j) on an alignment of cost <= k satisfies
 //             -x <= j - i <= (n - m) + x with x = (k - (n - m)) / 2, because reaching it costs
-//             at least |j - i| and finishing costs at least |(n - m) - (j - i)|. The band doubles
-//             until the computed distance is <= k, which proves it exact (below), or until it is
-//             wide enough that the full table is cheaper.
+//             at least |j - i| and finishing costs at least |(n - m) - (j - i)|. The band grows
+//             (ed_blocked) until the computed distance is <= k, which proves it exact (below),
+//             or until it is wide enough that the full table is cheaper. The full table runs
+//             several columns and two halves of the column at once (ed_full, ed_full_split),
+//             since one column alone is a chain of dependent block steps.
 //
 // Why a banded value <= k is exact. Outside the band the pass substitutes upper bounds for the
 // true values: the row above the first computed block is taken to grow by +1 per column, and a
@@ -25,7 +27,7 @@
 // is computed by the exact recurrence from its predecessor, so D'(m, n) <= D(m, n) whenever
 // D(m, n) <= k. Hence D'(m, n) <= k implies D'(m, n) = D(m, n). The same argument gives the
 // early exit: once every computed cell of one column has D' > k, no alignment of cost <= k
-// crosses that column, so the pass stops and the band doubles. The lower bound used for a block
+// crosses that column, so the pass stops and the band grows. The lower bound used for a block
 // is its bottom score minus the number of +1 steps in it.
 //
 // Character classes. Only equality of characters matters to the distance, and char_compare is a
