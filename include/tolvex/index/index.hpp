@@ -198,16 +198,14 @@ struct index_component {
   }
 
   /// retrieve as a list, through the explicit-stack walk: one automaton, then one step per
-  /// child of each entered node; nothing allocated per node.
+  /// child of each entered node; nothing allocated per node but the result.
   ///   retrieve_l(1, idx, "kitten")   // {3, 1} for kitten -> 1, mitten -> 3
   template <class V>
   static std::vector<V> retrieve_l(int limit, const index<V>& idx, const string_type& pattern) {
-    const automaton<C> a = ops::of_string(limit, pattern);
+    const query_automaton<T> q(limit, pattern);
     std::vector<V> out;
-    const node_header* root = idx.root_;
-    if (node_has(root) && ops::accepts(a, 0)) out.push_back(node_value<V, C>(root));
-    retrieve_walker<T, V> walker(a, depth_bound(limit, pattern));
-    walker.start(root, 0);
+    retrieve_walker<T, V> walker(q);
+    walker.start(idx.root_, 0);
     while (const V* v = walker.next()) out.push_back(*v);
     return out;
   }
@@ -266,16 +264,11 @@ struct index_component {
   }
 
  private:
-  static std::size_t depth_bound(int limit, const string_type& pattern) {
-    return static_cast<std::size_t>(T::length(pattern)) + static_cast<std::size_t>(limit) + 1;
-  }
-
   template <class V>
   static std::shared_ptr<const retrieve_context<T, V>> make_context(int limit, const index<V>& idx,
                                                                     const string_type& pattern) {
-    automaton<C> a = ops::of_string(limit, pattern);
     return std::make_shared<const retrieve_context<T, V>>(
-        retrieve_context<T, V>{idx, std::move(a), depth_bound(limit, pattern)});
+        retrieve_context<T, V>{idx, query_automaton<T>(limit, pattern)});
   }
 
   struct no_value {

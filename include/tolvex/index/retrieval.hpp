@@ -10,17 +10,22 @@
 //     value, if reported, in front of them. It allocates a step per entered child; it is what
 //     asking a seq element by element costs.
 //   - retrieve_walker, the fast path behind retrieve_l, range-for and list_of_seq: a
-//     depth-first walk on an explicit stack of frames (node, state, next child), one frame per
-//     level. An automaton path is at most pattern length + limit characters long (every
-//     character moves the minimum of consumed + edits up by one), so the stack never holds
-//     more than pattern length + limit + 1 frames; it is reserved once per query and nothing is
-//     allocated per visited node.
+//     depth-first walk on an explicit stack of pending (node, state) pairs. An automaton path
+//     is at most pattern length + limit characters long (every character moves the minimum of
+//     consumed + edits up by one), so the stack holds the pending siblings of at most pattern
+//     length + limit + 1 levels; it is reserved once per query and grows at most a few times,
+//     never per visited node.
 // The tests compare both forms on random indexes.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -33,67 +38,184 @@
 
 namespace tolvex::detail {
 
+/// The moves of a byte-string automaton as one flat table, for the walk's inner loop: a row
+/// per state, a column per character class. Explicit transitions exist only on pattern bytes,
+/// so the classes are the distinct pattern bytes plus one for every other byte (whose move is
+/// the otherwise target). Built in O(states x classes) steps; skipped (empty) when it would
+/// exceed 2^20 entries, as for very long patterns.
+class byte_step_table {
+ public:
+  byte_step_table() = default;
+  byte_step_table(const automaton<char>& a, const std::string& pattern) {
+    using ops = construction<byte_string_traits>;
+    std::array<std::uint16_t, 256> cls{};
+    std::vector<unsigned char> members;
+    for (char c : pattern) {
+      const auto b = static_cast<unsigned char>(c);
+      if (cls[b] == 0) {
+        members.push_back(b);
+        cls[b] = static_cast<std::uint16_t>(members.size());
+      }
+    }
+    width_ = members.size() + 1;
+    const auto states = static_cast<std::size_t>(a.len());
+    if (states * width_ > (std::size_t{1} << 20)) return;
+    int other = -1;  // a byte outside the pattern, if any
+    for (int b = 0; b < 256 && other < 0; ++b) {
+      if (cls[static_cast<std::size_t>(b)] == 0) other = b;
+    }
+    for (std::size_t b = 0; b < 256; ++b) cls_[b] = cls[b];
+    next_.resize(states * width_);
+    final_.resize(states);
+    for (std::size_t s = 0; s < states; ++s) {
+      const int si = static_cast<int>(s);
+      int* row = next_.data() + s * width_;
+      row[0] = other < 0 ? -1 : ops::step(a, si, static_cast<char>(other));
+      for (std::size_t j = 0; j < members.size(); ++j) {
+        row[j + 1] = ops::step(a, si, static_cast<char>(members[j]));
+      }
+      final_[s] = ops::accepts(a, si) ? 1 : 0;
+    }
+  }
+
+  bool usable() const noexcept { return !next_.empty(); }
+  const int* row(int s) const noexcept {
+    return next_.data() + static_cast<std::size_t>(s) * width_;
+  }
+  const std::uint16_t* classes() const noexcept { return cls_.data(); }
+  int step(int s, char c) const noexcept {
+    return next_[static_cast<std::size_t>(s) * width_ + cls_[static_cast<unsigned char>(c)]];
+  }
+  bool accepts(int s) const noexcept { return final_[static_cast<std::size_t>(s)] != 0; }
+
+ private:
+  std::array<std::uint16_t, 256> cls_{};
+  std::size_t width_ = 1;
+  std::vector<int> next_;
+  std::vector<unsigned char> final_;
+};
+
+/// The automaton of a query and, for byte strings, its step table.
+template <StringTraits T>
+struct query_automaton {
+  using C = typename T::char_type;
+  using ops = construction<T>;
+
+  query_automaton(int limit, const typename T::string_type& pattern)
+      : a(ops::of_string(limit, pattern)),
+        depth(static_cast<std::size_t>(T::length(pattern)) + static_cast<std::size_t>(limit) + 1) {
+    if constexpr (is_byte_traits<T>) table = byte_step_table(a, pattern);
+  }
+
+  int step(int s, const C& c) const {
+    if constexpr (is_byte_traits<T>) {
+      if (table.usable()) return table.step(s, c);
+    }
+    return ops::step(a, s, c);
+  }
+  bool accepts(int s) const noexcept {
+    if constexpr (is_byte_traits<T>) {
+      if (table.usable()) return table.accepts(s);
+    }
+    return ops::accepts(a, s);
+  }
+
+  automaton<C> a;
+  std::size_t depth;  // levels a walk can descend: pattern length + limit + 1
+  struct none {};
+  std::conditional_t<is_byte_traits<T>, byte_step_table, none> table{};
+};
+
 /// What a retrieval keeps alive: the index (so its nodes) and the automaton.
 template <StringTraits T, class V>
 struct retrieve_context {
   trie<T, V> keep;
-  automaton<typename T::char_type> a;
-  std::size_t depth;  // frames a walk can need: pattern length + limit + 1
+  query_automaton<T> q;
 };
 
+/// Hints that h is about to be read. The walk waits on memory; issuing the loads of all the
+/// children it will enter at once lets them overlap.
+inline void prefetch_node(const node_header* h) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(h);
+#else
+  (void)h;
+#endif
+}
+
 /// Depth-first walk of one subtree under the automaton, yielding the reported values in
-/// retrieval order. The subtree's own root is the caller's to report.
+/// retrieval order, the subtree's root first.
+///
+/// The stack holds (node, state) pairs still to enter. Entering a node pushes every child the
+/// automaton can enter, in increasing character order (so the greatest is entered next), and
+/// prefetches it; then the node's own value is reported if its state is final. The pairs on
+/// the stack are the pending siblings along one root path, at most (pattern length + limit +
+/// 1) levels of them.
 template <StringTraits T, class V>
 class retrieve_walker {
   using C = typename T::char_type;
   using ops = construction<T>;
 
  public:
-  explicit retrieve_walker(const automaton<C>& a, std::size_t depth_hint) : a_(&a) {
-    stack_.reserve(depth_hint);
-  }
+  explicit retrieve_walker(const query_automaton<T>& q)
+      : q_(&q), stack_(std::min<std::size_t>(4 * q.depth + 16, 4096)) {}
 
-  /// Starts the walk below h, which the automaton reached in state s.
+  /// Starts the walk at h, which the automaton reached in state s.
   void start(const node_header* h, int s) {
-    stack_.clear();
-    push(h, s);
+    stack_[0] = {h, s};
+    top_ = 1;
   }
 
-  /// The next reported value below the start node, or nullptr at the end. The pointer refers
-  /// into the index and stays valid while the index lives.
+  /// The next reported value, or nullptr at the end. The pointer refers into the index and
+  /// stays valid while the index lives.
   const V* next() {
-    while (!stack_.empty()) {
-      frame& f = stack_.back();
-      if (f.pos == 0) {
-        stack_.pop_back();
-        continue;
+    while (top_ != 0) {
+      const item it = stack_[--top_];
+      const std::size_t n = node_count(it.node);
+      if (n != 0) {
+        if (top_ + n > stack_.size()) stack_.resize(std::max(2 * stack_.size(), top_ + n));
+        const C* chars = node_chars<V, C>(it.node, n);
+        node_header* const* kids = node_children(it.node, n);
+        item* out = stack_.data() + top_;
+        if constexpr (is_byte_traits<T>) {
+          if (q_->table.usable()) {
+            const int* row = q_->table.row(it.state);
+            const std::uint16_t* cls = q_->table.classes();
+            for (std::size_t i = 0; i < n; ++i) {
+              const int t = row[cls[static_cast<unsigned char>(chars[i])]];
+              if (t < 0) continue;
+              prefetch_node(kids[i]);
+              *out++ = {kids[i], t};
+            }
+            top_ = static_cast<std::size_t>(out - stack_.data());
+            if (node_has(it.node) && q_->table.accepts(it.state)) {
+              return &node_value<V, C>(it.node);
+            }
+            continue;
+          }
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+          const int t = q_->step(it.state, chars[i]);
+          if (t < 0) continue;
+          prefetch_node(kids[i]);
+          *out++ = {kids[i], t};
+        }
+        top_ = static_cast<std::size_t>(out - stack_.data());
       }
-      const std::size_t i = --f.pos;
-      const int t = ops::step(*a_, f.state, f.chars[i]);
-      if (t < 0) continue;
-      const node_header* child = f.kids[i];
-      const bool report = node_has(child) && ops::accepts(*a_, t);
-      if (node_count(child) != 0) push(child, t);  // may move f; not used below
-      if (report) return &node_value<V, C>(child);
+      if (node_has(it.node) && q_->accepts(it.state)) return &node_value<V, C>(it.node);
     }
     return nullptr;
   }
 
  private:
-  struct frame {
-    const C* chars;
-    node_header* const* kids;
-    std::size_t pos;  // children [0, pos) are still to be tried, from pos - 1 down
+  struct item {
+    const node_header* node;
     int state;
   };
 
-  void push(const node_header* h, int s) {
-    const std::size_t n = node_count(h);
-    stack_.push_back({node_chars<V, C>(h, n), node_children(h, n), n, s});
-  }
-
-  const automaton<C>* a_;
-  std::vector<frame> stack_;
+  const query_automaton<T>* q_;
+  std::vector<item> stack_;  // [0, top_) in use; resized, never shrunk
+  std::size_t top_ = 0;
 };
 
 /// The deferred step traverse(node, state, rest) of a retrieval sequence.
@@ -120,7 +242,7 @@ class retrieve_step final : public seq_impl<V> {
   /// Asks the step. Runs as a loop over the chain of steps that report nothing, so a long
   /// key without values on the way costs no stack.
   std::optional<std::pair<V, seq<V>>> ask() const override {
-    const automaton<C>& a = ctx_->a;
+    const query_automaton<T>& q = ctx_->q;
     const retrieve_step* cur = this;
     std::shared_ptr<const retrieve_step> hold;  // keeps cur alive once it is not `this`
     for (;;) {
@@ -129,10 +251,10 @@ class retrieve_step final : public seq_impl<V> {
       const C* chars = node_chars<V, C>(cur->node_, n);
       node_header* const* kids = node_children(cur->node_, n);
       for (std::size_t i = 0; i < n; ++i) {
-        const int t = ops::step(a, cur->state_, chars[i]);
+        const int t = q.step(cur->state_, chars[i]);
         if (t >= 0) r = std::make_shared<const retrieve_step>(cur->ctx_, kids[i], t, std::move(r));
       }
-      if (node_has(cur->node_) && ops::accepts(a, cur->state_)) {
+      if (node_has(cur->node_) && q.accepts(cur->state_)) {
         return std::pair<V, seq<V>>(node_value<V, C>(cur->node_), as_seq(std::move(r)));
       }
       if (!r) return std::nullopt;
@@ -158,18 +280,14 @@ class retrieve_step final : public seq_impl<V> {
     cursor(std::shared_ptr<const context> ctx, const node_header* node, int state,
            std::shared_ptr<const retrieve_step> rest)
         : ctx_(std::move(ctx)),
-          walker_(ctx_->a, ctx_->depth),
+          walker_(ctx_->q),
           node_(node),
           state_(state),
           rest_(std::move(rest)) {}
 
     const V* next() override {
       for (;;) {
-        if (node_ != nullptr) {
-          const node_header* h = std::exchange(node_, nullptr);
-          walker_.start(h, state_);
-          if (node_has(h) && ops::accepts(ctx_->a, state_)) return &node_value<V, C>(h);
-        }
+        if (node_ != nullptr) walker_.start(std::exchange(node_, nullptr), state_);
         if (const V* v = walker_.next()) return v;
         if (!rest_) return nullptr;
         node_ = rest_->node_;

@@ -115,9 +115,9 @@ std::pair<std::size_t, bool> locate_edge(const node_header* h, const typename T:
 ///
 /// The pairs are ordered by key (a stable sort, skipped when they are already in order), then
 /// the trie is built bottom-up in one pass: a stack holds the open path of the previous key,
-/// and a node is made once, when the walk leaves it, with all its children known. So no path
-/// is copied, each node is allocated once, in a chunk, and the nodes of a subtree lie close
-/// together. Of several pairs with one key the last one's value is kept (the stable sort keeps
+/// and nodes are made once, when the walk leaves their parent, with all their children known.
+/// So no path is copied, each node is allocated once, in a chunk, and siblings lie side by
+/// side. Of several pairs with one key the last one's value is kept (the stable sort keeps
 /// list order among them). Under a bundle whose char_compare equates different characters, an
 /// edge keeps the character of the first pair in list order that passes through it, as
 /// successive adds would. Returns the root, holding one reference for the caller.
@@ -141,7 +141,30 @@ auto bulk_build(const Pairs& pairs) {
   std::vector<std::size_t> order;
   if (!std::is_sorted(items.begin(), items.end(), by_key)) {
     if constexpr (is_byte_traits<T>) {
-      std::stable_sort(items.begin(), items.end(), by_key);
+      // Sort on the first 8 bytes as a big-endian integer, which decides most comparisons
+      // without touching the strings; ties fall back to the whole keys, then to list order
+      // (so the sort is stable).
+      struct sort_item {
+        std::uint64_t prefix;
+        std::size_t pos;
+      };
+      std::vector<sort_item> keyed(items.size());
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        const std::string& k = items[i]->first;
+        std::uint64_t p = 0;
+        for (std::size_t b = 0; b < 8; ++b) {
+          p = p << 8 | (b < k.size() ? static_cast<unsigned char>(k[b]) : 0u);
+        }
+        keyed[i] = {p, i};
+      }
+      std::sort(keyed.begin(), keyed.end(), [&](const sort_item& a, const sort_item& b) {
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        const int c = items[a.pos]->first.compare(items[b.pos]->first);
+        return c != 0 ? c < 0 : a.pos < b.pos;
+      });
+      std::vector<const pair_t*> sorted(items.size());
+      for (std::size_t i = 0; i < keyed.size(); ++i) sorted[i] = items[keyed[i].pos];
+      items.swap(sorted);
     } else {
       std::vector<std::size_t> idx(items.size());
       for (std::size_t i = 0; i < idx.size(); ++i) idx[i] = i;
@@ -157,36 +180,82 @@ auto bulk_build(const Pairs& pairs) {
 
   node_arena arena(items.size() * 40, layout::align);
 
-  // Open path: frame d is the node at depth d of the current key. Completed children wait in
-  // kid_chars / kid_nodes (each holding one reference) until their parent is made.
+  // Open path: frame d is the node at depth d of the current key. A node is made only when
+  // its parent is, together with all its siblings, so that every sibling group lies in one
+  // run of memory and entering the children of a node touches few cache lines:
+  //   - descs: the children of open frames, known but not yet made; desc_chars their edges;
+  //   - entries: made nodes (one reference each, null once handed to a parent), grouped by
+  //     the desc that will own them, in desc order, so a closing frame finds the entries of
+  //     all its children on top of the stack.
+  struct desc {
+    const V* value;
+    std::size_t entries_begin;
+    std::size_t entries_end;
+  };
   struct frame {
-    std::size_t kids_begin;
+    std::size_t descs_begin;
     const V* value;
   };
   std::vector<frame> frames;
   std::vector<C> edge;                // edge[d] leads from frame d to frame d + 1
   std::vector<std::size_t> edge_src;  // list index of the pair edge[d] was taken from
-  std::vector<C> kid_chars;
-  std::vector<const node_header*> kid_nodes;
-  struct kids_guard {
-    std::vector<const node_header*>& nodes;
-    ~kids_guard() {
-      for (const node_header* h : nodes) node_release<V, C>(h);
+  std::vector<desc> descs;
+  std::vector<C> desc_chars;
+  std::vector<C> entry_chars;
+  std::vector<const node_header*> entry_nodes;
+  std::vector<const node_header*> made;
+  struct guard_t {
+    std::vector<const node_header*>& a;
+    std::vector<const node_header*>& b;
+    ~guard_t() {
+      for (const node_header* h : a) {
+        if (h != nullptr) node_release<V, C>(h);
+      }
+      for (const node_header* h : b) node_release<V, C>(h);
     }
-  } guard{kid_nodes};
+  } guard{entry_nodes, made};
 
-  auto close_top = [&]() -> const node_header* {
-    const frame f = frames.back();
-    const std::size_t n = kid_nodes.size() - f.kids_begin;
-    auto init = [&f](void* mem) { ::new (mem) V(*f.value); };
+  // Makes the node of d, handing it d's entries.
+  auto make = [&](const desc& d) -> const node_header* {
+    auto init = [&d](void* mem) { ::new (mem) V(*d.value); };
     const node_header* h = node_make<V, C, true>(
-        &arena, n, [&](std::size_t i) -> const C& { return kid_chars[f.kids_begin + i]; },
-        [&](std::size_t i) { return kid_nodes[f.kids_begin + i]; },
-        f.value != nullptr ? &init : nullptr);
-    kid_nodes.resize(f.kids_begin);  // their references now belong to h
-    kid_chars.erase(kid_chars.begin() + static_cast<std::ptrdiff_t>(f.kids_begin), kid_chars.end());
-    frames.pop_back();
+        &arena, d.entries_end - d.entries_begin,
+        [&](std::size_t i) -> const C& { return entry_chars[d.entries_begin + i]; },
+        [&](std::size_t i) { return entry_nodes[d.entries_begin + i]; },
+        d.value != nullptr ? &init : nullptr);
+    for (std::size_t j = d.entries_begin; j < d.entries_end; ++j) entry_nodes[j] = nullptr;
     return h;
+  };
+
+  // Closes the top frame: makes its children side by side and returns its own desc.
+  auto close_frame = [&]() -> desc {
+    const frame f = frames.back();
+    frames.pop_back();
+    const std::size_t b = f.descs_begin;
+    const std::size_t m = descs.size() - b;
+    const std::size_t first = m != 0 ? descs[b].entries_begin : entry_nodes.size();
+    entry_nodes.reserve(first + m);
+    entry_chars.reserve(first + m);
+    made.reserve(m);
+    for (std::size_t i = 0; i < m; ++i) made.push_back(make(descs[b + i]));
+    entry_nodes.resize(first);
+    entry_chars.erase(entry_chars.begin() + static_cast<std::ptrdiff_t>(first), entry_chars.end());
+    for (std::size_t i = 0; i < m; ++i) {
+      entry_chars.push_back(std::move(desc_chars[b + i]));
+      entry_nodes.push_back(made[i]);
+    }
+    made.clear();
+    descs.resize(b);
+    desc_chars.erase(desc_chars.begin() + static_cast<std::ptrdiff_t>(b), desc_chars.end());
+    return desc{f.value, first, entry_nodes.size()};
+  };
+
+  auto close_child = [&]() {
+    const desc d = close_frame();
+    descs.push_back(d);
+    desc_chars.push_back(std::move(edge.back()));
+    edge.pop_back();
+    edge_src.pop_back();
   };
 
   frames.push_back({0, nullptr});
@@ -209,34 +278,16 @@ auto bulk_build(const Pairs& pairs) {
       }
       ++l;
     }
-    while (frames.size() - 1 > l) {
-      const std::size_t d = frames.size() - 2;
-      kid_chars.reserve(kid_chars.size() + 1);
-      kid_nodes.reserve(kid_nodes.size() + 1);
-      const node_header* h = close_top();
-      kid_nodes.push_back(h);
-      kid_chars.push_back(std::move(edge[d]));
-      edge.pop_back();
-      edge_src.pop_back();
-    }
+    while (frames.size() - 1 > l) close_child();
     for (std::ptrdiff_t d = static_cast<std::ptrdiff_t>(l); d < len; ++d) {
       edge.push_back(T::get(key, d));
       edge_src.push_back(src);
-      frames.push_back({kid_nodes.size(), nullptr});
+      frames.push_back({descs.size(), nullptr});
     }
     frames.back().value = &items[j]->second;
   }
-  while (frames.size() > 1) {
-    const std::size_t d = frames.size() - 2;
-    kid_chars.reserve(kid_chars.size() + 1);
-    kid_nodes.reserve(kid_nodes.size() + 1);
-    const node_header* h = close_top();
-    kid_nodes.push_back(h);
-    kid_chars.push_back(std::move(edge[d]));
-    edge.pop_back();
-    edge_src.pop_back();
-  }
-  return close_top();
+  while (frames.size() > 1) close_child();
+  return make(close_frame());
 }
 
 }  // namespace tolvex::detail
