@@ -577,21 +577,22 @@ std::ptrdiff_t generic_edit_distance(const typename T::string_type& s1, std::ptr
       }
       mask[static_cast<std::size_t>(classes - 1)] |= ed_word{1} << i;
     }
+    // Branch-free lower bound over the classes: the outcome of each compare is a coin toss, so
+    // a branch on it would be mispredicted about every other time.
     auto eq_at = [&](std::ptrdiff_t j) -> ed_word {
       const auto c = T::get(ts, pre + j);
-      std::ptrdiff_t lo = 0;
-      std::ptrdiff_t hi = classes;
-      while (lo < hi) {
-        const std::ptrdiff_t mid = lo + (hi - lo) / 2;
-        const int cmp = T::char_compare(T::get(ps, pre + rep[static_cast<std::size_t>(mid)]), c);
-        if (cmp == 0) return mask[static_cast<std::size_t>(mid)];
-        if (cmp < 0) {
-          lo = mid + 1;
-        } else {
-          hi = mid;
-        }
+      std::ptrdiff_t base = 0;
+      for (std::ptrdiff_t len = classes; len > 1;) {
+        const std::ptrdiff_t half = len / 2;
+        const bool below =
+            T::char_compare(T::get(ps, pre + rep[static_cast<std::size_t>(base + half - 1)]), c) <
+            0;
+        base = below ? base + half : base;
+        len -= half;
       }
-      return 0;
+      const bool hit =
+          T::char_compare(T::get(ps, pre + rep[static_cast<std::size_t>(base)]), c) == 0;
+      return hit ? mask[static_cast<std::size_t>(base)] : 0;
     };
     return myers_single_word(pm, tn, eq_at);
   }
