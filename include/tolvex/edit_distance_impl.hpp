@@ -530,6 +530,25 @@ class ed_sparse_peq {
 /// beyond it, sparsely (O(m) words).
 inline constexpr std::ptrdiff_t ed_dense_class_limit = 257;
 
+/// The class of character c: the index among `classes` (>= 1) representatives, positions
+/// `pre + rep[k]` of ps in ascending char_compare order, of the one comparing equal to c; -1 if
+/// none does. A branch-free lower bound: the outcome of each compare is a coin toss, so a branch
+/// on it would be mispredicted about every other time. floor(log2(classes)) + 1 compares.
+template <StringTraits T>
+std::ptrdiff_t ed_find_class(const typename T::string_type& ps, std::ptrdiff_t pre,
+                             const std::ptrdiff_t* rep, std::ptrdiff_t classes,
+                             const typename T::char_type& c) {
+  std::ptrdiff_t base = 0;
+  for (std::ptrdiff_t len = classes; len > 1;) {
+    // The class sought, if any, lies in base .. base + len - 1.
+    const std::ptrdiff_t half = len / 2;
+    const bool below = T::char_compare(T::get(ps, pre + rep[base + half - 1]), c) < 0;
+    base = below ? base + half : base;
+    len -= half;
+  }
+  return T::char_compare(T::get(ps, pre + rep[base]), c) == 0 ? base : -1;
+}
+
 /// Any bundle: s1 and s2 of lengths m, n, both non-empty and not equal as values. Characters are
 /// fetched with T::get and compared only through T::char_compare (as a total order, so the sign
 /// of a compare with swapped arguments is the negated sign).
@@ -577,22 +596,9 @@ std::ptrdiff_t generic_edit_distance(const typename T::string_type& s1, std::ptr
       }
       mask[static_cast<std::size_t>(classes - 1)] |= ed_word{1} << i;
     }
-    // Branch-free lower bound over the classes: the outcome of each compare is a coin toss, so
-    // a branch on it would be mispredicted about every other time.
     auto eq_at = [&](std::ptrdiff_t j) -> ed_word {
-      const auto c = T::get(ts, pre + j);
-      std::ptrdiff_t base = 0;
-      for (std::ptrdiff_t len = classes; len > 1;) {
-        const std::ptrdiff_t half = len / 2;
-        const bool below =
-            T::char_compare(T::get(ps, pre + rep[static_cast<std::size_t>(base + half - 1)]), c) <
-            0;
-        base = below ? base + half : base;
-        len -= half;
-      }
-      const bool hit =
-          T::char_compare(T::get(ps, pre + rep[static_cast<std::size_t>(base)]), c) == 0;
-      return hit ? mask[static_cast<std::size_t>(base)] : 0;
+      const std::ptrdiff_t k = ed_find_class<T>(ps, pre, rep.data(), classes, T::get(ts, pre + j));
+      return k < 0 ? 0 : mask[static_cast<std::size_t>(k)];
     };
     return myers_single_word(pm, tn, eq_at);
   }
@@ -609,31 +615,16 @@ std::ptrdiff_t generic_edit_distance(const typename T::string_type& s1, std::ptr
   const auto none = static_cast<std::uint32_t>(rep.size());  // text characters not in the pattern
   std::vector<std::uint32_t> tcls(static_cast<std::size_t>(tn));
   for (std::ptrdiff_t j = 0; j < tn; ++j) {
-    const auto c = T::get(ts, pre + j);
-    std::ptrdiff_t lo = 0;
-    std::ptrdiff_t hi = static_cast<std::ptrdiff_t>(rep.size());
-    std::uint32_t found = none;
-    while (lo < hi) {
-      const std::ptrdiff_t mid = lo + (hi - lo) / 2;
-      const int cmp = T::char_compare(T::get(ps, pre + rep[static_cast<std::size_t>(mid)]), c);
-      if (cmp == 0) {
-        found = static_cast<std::uint32_t>(mid);
-        break;
-      }
-      if (cmp < 0) {
-        lo = mid + 1;
-      } else {
-        hi = mid;
-      }
-    }
-    tcls[static_cast<std::size_t>(j)] = found;
+    const std::ptrdiff_t k = ed_find_class<T>(
+        ps, pre, rep.data(), static_cast<std::ptrdiff_t>(rep.size()), T::get(ts, pre + j));
+    tcls[static_cast<std::size_t>(j)] = k < 0 ? none : static_cast<std::uint32_t>(k);
   }
 
   const std::ptrdiff_t nblocks = (pm + ed_word_bits - 1) / ed_word_bits;
   std::vector<ed_block> st(static_cast<std::size_t>(nblocks));
-  const std::ptrdiff_t classes = static_cast<std::ptrdiff_t>(none) + 1;
-  if (classes <= ed_dense_class_limit) {
-    std::vector<ed_word> peq(static_cast<std::size_t>(classes * nblocks), 0);
+  const std::ptrdiff_t rows = static_cast<std::ptrdiff_t>(none) + 1;
+  if (rows <= ed_dense_class_limit) {
+    std::vector<ed_word> peq(static_cast<std::size_t>(rows * nblocks), 0);
     for (std::ptrdiff_t i = 0; i < pm; ++i) {
       peq[static_cast<std::size_t>(pcls[static_cast<std::size_t>(i)] * nblocks +
                                    i / ed_word_bits)] |= ed_word{1} << (i % ed_word_bits);
