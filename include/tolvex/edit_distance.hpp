@@ -51,9 +51,11 @@ struct distance {
   ///
   /// Cost, for lengths m <= n after dropping the common prefix and suffix and distance d:
   /// O(n) word operations and no allocation when m <= 64 (Myers/Hyyro bit-parallel, one word);
-  /// otherwise O(n * min(m, d + n - m) / 64) (blocks of 64 rows in a doubling Ukkonen band) and
-  /// O(m) words of per-call scratch, O(m * 256 / 64) for byte strings. Any other bundle also
-  /// pays O((m log m + n log m)) compares to number its character classes.
+  /// otherwise O(n * min(m, d + n - m) / 64) word operations (blocks of 64 rows in a growing
+  /// Ukkonen band, or the full table) and a per-call scratch of (s + 1) * m / 64 words for s
+  /// distinct characters in the shorter string (s <= 256; beyond that, for other bundles, a
+  /// sparse table of O(m) words). Bundles other than byte_string_traits also pay
+  /// O(m log m + n log m) calls of char_compare to number the character classes.
   ///
   /// Errors: none of its own; an error raised by the bundle's operations passes through.
   ///
