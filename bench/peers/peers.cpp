@@ -120,12 +120,20 @@ int plain_distance(const std::string& a, const std::string& b, std::vector<int>&
 }
 
 #ifdef TOLVEX_HAVE_TRE
+// The query as an anchored literal. TRE's approximate matcher does not count an insertion
+// right before the end anchor (it misses "hyaena" -> "hyaenas" at k = 1), so both the pattern
+// and every word are framed by a byte that occurs in neither: the frame leaves the edit
+// distance unchanged and moves every edit inside it.
+constexpr char tre_frame = '\x01';
+
 std::string tre_literal(const std::string& q) {
   std::string re = "^";
+  re += tre_frame;
   for (char c : q) {
     if (std::string_view(".[]()*+?{}|^$\\").find(c) != std::string_view::npos) re += '\\';
     re += c;
   }
+  re += tre_frame;
   return re + "$";
 }
 #endif
@@ -296,9 +304,13 @@ int main(int argc, char** argv) {
       params.cost_ins = params.cost_del = params.cost_subst = 1;
       params.max_cost = k;
       std::size_t n = 0;
+      std::string framed;
       for (const auto& w : words) {
+        framed.assign(1, tre_frame);
+        framed += w;
+        framed += tre_frame;
         regamatch_t match{};
-        n += tre_reganexec(&re, w.data(), w.size(), &match, params, 0) == REG_OK ? 1 : 0;
+        n += tre_reganexec(&re, framed.data(), framed.size(), &match, params, 0) == REG_OK ? 1 : 0;
       }
       tre_regfree(&re);
       return n;
