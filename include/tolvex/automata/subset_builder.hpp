@@ -62,7 +62,7 @@ struct build_limits {
 /// What both builders share: the automaton being filled, the caps, and the lists of the states
 /// still open. A state's pairs are written one at a time while its successors are explored
 /// (each child's whole subtree comes between two of them), so they wait in `pending_` until the
-/// state closes; `lay_out` then puts all lists in state order.
+/// state closes, and then move to the pair array in one piece, newest first.
 template <StringTraits T>
 class builder_core {
  public:
@@ -93,7 +93,7 @@ class builder_core {
   // does not reallocate. The record array keeps its size (the store's capacity).
   void reserve(std::size_t states, std::size_t depth) {
     a_.states_.reserve(std::min(states, caps_.max_states));
-    closed_pairs_.reserve(std::min(states, caps_.max_states) * 2);
+    a_.pairs_.reserve(std::min(states, caps_.max_states) * 2);
     pending_.reserve(std::min<std::size_t>(depth * 2, 1 << 16));
   }
 
@@ -119,32 +119,24 @@ class builder_core {
   void close(int state, std::size_t from) {
     auto& rec = a_.states_[static_cast<std::size_t>(state)];
     const std::size_t count = pending_.size() - from;
-    if (closed_pairs_.size() + count > UINT32_MAX) {
+    auto& out = a_.pairs_;
+    if (out.size() + count > UINT32_MAX) {
       throw std::length_error("of_string: automaton exceeds the pair cap");
     }
-    rec.begin = static_cast<std::uint32_t>(closed_pairs_.size());
-    for (std::size_t q = pending_.size(); q > from; --q) closed_pairs_.push_back(pending_[q - 1]);
-    rec.end = static_cast<std::uint32_t>(closed_pairs_.size());
+    rec.begin = static_cast<std::uint32_t>(out.size());
+    out.insert(out.end(), pending_.rbegin(),
+               pending_.rbegin() + static_cast<std::ptrdiff_t>(count));
+    rec.end = static_cast<std::uint32_t>(out.size());
     pending_.resize(from);
   }
 
-  // States close in post-order; the lists are rewritten in state order, so that a walk through
-  // neighbouring states reads neighbouring memory.
+  // Lists lie in the pair array in the order in which their states closed (post-order); the
+  // records say where. A walk reads one record and one short run of pairs per step either way.
   automaton_type finish() {
-    a_.pairs_.reserve(closed_pairs_.size());
-    for (int s = 0; s < a_.len_; ++s) {
-      auto& rec = a_.states_[static_cast<std::size_t>(s)];
-      const auto begin = static_cast<std::uint32_t>(a_.pairs_.size());
-      a_.pairs_.insert(a_.pairs_.end(), closed_pairs_.begin() + rec.begin,
-                       closed_pairs_.begin() + rec.end);
-      rec.begin = begin;
-      rec.end = static_cast<std::uint32_t>(a_.pairs_.size());
-    }
     const auto end = static_cast<std::uint32_t>(a_.pairs_.size());
     for (std::size_t s = static_cast<std::size_t>(a_.len_); s < a_.states_.size(); ++s) {
       a_.states_[s].begin = a_.states_[s].end = end;
     }
-    closed_pairs_ = {};
     return std::move(a_);
   }
 
@@ -152,8 +144,7 @@ class builder_core {
 
   build_limits caps_;
   automaton_type a_;
-  std::vector<pair_type> pending_;       // the pairs of the open states, in order of writing
-  std::vector<pair_type> closed_pairs_;  // the lists of the closed states, in post-order
+  std::vector<pair_type> pending_;  // the pairs of the open states, in order of writing
 };
 
 /// One construction over the pattern p[0, n) and limit k. Words is the number of 64-bit words
@@ -539,18 +530,39 @@ class word_builder : builder_core<T> {
       below_[r + 1] = below_[r] | row_[r];
     }
     for (int b = 0; b < 64; ++b) row_of_bit_[b] = static_cast<std::uint8_t>(b / k1_);
+    move_shift_ = rows_ > 1 ? k1_ : 0;
     while ((1 << rounds_) - 1 < k_) ++rounds_;
+    // Saturation masks by the distance d = n - base of the last row, clamped where the masks
+    // stop changing: round t moves the rows below d - 2^t + 1, in the columns j <= k - 2^t.
+    sat_rows_ = rows_ + (1 << rounds_);
+    sat_.assign(static_cast<std::size_t>((sat_rows_ + 1) * rounds_), 0);
     for (int t = 0; t < rounds_; ++t) {
-      const int keep = k_ - (1 << t) + 1;  // columns j <= k - 2^t
+      const int steps = 1 << t;
+      const int keep = k_ - steps + 1;
       const word cols = keep <= 0 ? 0 : (word{1} << keep) - 1;
-      for (int r = 0; r < rows_; ++r) cols_[t] |= shl(cols, r * k1_);
+      word all_rows = 0;
+      for (int r = 0; r < rows_; ++r) all_rows |= shl(cols, r * k1_);
+      sat_shift_[t] = steps * (k1_ + 1);
+      for (int d = 0; d <= sat_rows_; ++d) {
+        word m = all_rows & below_[std::clamp(d - steps + 1, 0, rows_)];
+        if (sat_shift_[t] >= 64) m = 0;  // such a move leaves the window: nothing can make it
+        sat_[static_cast<std::size_t>(d * rounds_ + t)] = m;
+      }
+      if (sat_shift_[t] >= 64) sat_shift_[t] = 0;
     }
+    // Row r's members fold into bit r (k + 1): a run of shifts whose sum is exactly k.
+    for (int covered = 1; covered < k1_;) {
+      const int sh = std::min(covered, k1_ - covered);
+      fold_[folds_++] = sh;
+      covered += sh;
+    }
+    for (int r = 0; r < rows_; ++r) starts_[r + 1] = starts_[r] | (word{1} << (r * k1_));
     if constexpr (is_byte_traits<T>) {
       same_.resize(static_cast<std::size_t>(n));
       for (int i = 0; i < n; ++i) {
         word m = 1;
         for (int d = 1; d < rows_ && i + d < n; ++d) {
-          if (p[i + d] == p[i]) m |= word{1} << d;
+          if (p[i + d] == p[i]) m |= word{1} << (d * k1_);
         }
         same_[static_cast<std::size_t>(i)] = m;
       }
@@ -570,29 +582,26 @@ class word_builder : builder_core<T> {
 
     while (!stack_.empty()) {
       frame& f = stack_.back();
-      word y;
-      int row = 0;
+      const successor* e;
       bool on_char = false;
       if (f.next > 0) {
         --f.next;
-        const char_entry& e = chars_[f.chars_begin + static_cast<std::size_t>(f.next)];
-        row = e.row;
+        e = &chars_[f.chars_begin + static_cast<std::size_t>(f.next)];
         on_char = true;
-        y = saturate(shl(f.x & e.moves, k1_), f.base) | f.any;
       } else if (!f.other_done) {
         f.other_done = true;
-        y = f.any;
+        e = &f.any;
       } else {
         core::close(f.state, f.pairs_begin);
         chars_.resize(f.chars_begin);
         stack_.pop_back();
         continue;
       }
-      if (y == 0) continue;
-      const int r = row_of_bit_[std::countr_zero(y)];
-      const int base = f.base + r;
-      y >>= r * k1_;
-      const auto [target, fresh] = intern(y, base);
+      if (e->y == 0) continue;
+      const word y = e->y;
+      const int base = e->base;
+      const int row = e->row;
+      const auto [target, fresh] = intern(y, base, e->hash);
       if (on_char) {
         core::add_pair(f.pairs_begin, p_[row], target);
       } else {
@@ -604,19 +613,20 @@ class word_builder : builder_core<T> {
   }
 
  private:
-  struct frame {
-    word x;    // the set, rows from base
-    word any;  // its saturated Any targets
+  // A successor set, moved to its own first row, with its hash; 0 for the empty set.
+  struct successor {
+    word y;
+    std::uint64_t hash;
     int base;
+    int row;  // on a character: a pattern position holding it
+  };
+  struct frame {
+    successor any;  // for any other character
     int state;
     int next;  // characters still to follow, taken from the back
     bool other_done;
-    std::size_t chars_begin;
-    std::size_t pairs_begin;
-  };
-  struct char_entry {
-    int row;     // a pattern position holding the character
-    word moves;  // the rows of the set whose character compares equal to it
+    std::size_t chars_begin;  // in chars_, in order of first meeting
+    std::size_t pairs_begin;  // in pending_
   };
   struct slot {
     word x = 0;
@@ -630,12 +640,34 @@ class word_builder : builder_core<T> {
   // of diagonal steps below 2^t, as far as the move stays inside the matrix (j + s <= k,
   // i + s <= n, which keeps every step between inside too). ceil(log2(k + 1)) rounds, no
   // data-dependent branch.
-  word saturate(word y, int base) const noexcept {
-    for (int t = 0, steps = 1; t < rounds_; ++t, steps <<= 1) {
-      const int movable_rows = std::clamp(n_ - base - steps + 1, 0, rows_);
-      y |= shl(y & cols_[t] & below_[movable_rows], steps * (k1_ + 1));
+  // The rounds commute (a move of s steps valid at its end is valid at every step between), so
+  // they run from the longest down, unrolled.
+  word saturate(word y, const word* m) const noexcept {
+    switch (rounds_) {
+      case 6:
+        y |= (y & m[5]) << sat_shift_[5];
+        [[fallthrough]];
+      case 5:
+        y |= (y & m[4]) << sat_shift_[4];
+        [[fallthrough]];
+      case 4:
+        y |= (y & m[3]) << sat_shift_[3];
+        [[fallthrough]];
+      case 3:
+        y |= (y & m[2]) << sat_shift_[2];
+        [[fallthrough]];
+      case 2:
+        y |= (y & m[1]) << sat_shift_[1];
+        [[fallthrough]];
+      case 1:
+        y |= (y & m[0]) << sat_shift_[0];
+        [[fallthrough]];
+      default:
+        return y;
     }
-    return y;
+  }
+  const word* sat_masks(int base) const noexcept {
+    return sat_.data() + std::min(n_ - base, sat_rows_) * rounds_;
   }
 
   bool same_char(const char_type& a, const char_type& b) const {
@@ -652,37 +684,58 @@ class word_builder : builder_core<T> {
   void open(word x, int base, bool start) {
     const int last = std::min(n_ - base, rows_);  // rows with a next row (i < n)
     if (start) {
-      x = saturate(x, 0);
+      x = saturate(x, sat_masks(0));
       base = 0;
       intern(x, base);
     }
     const int state = core::len() - 1;
     if (n_ - base < rows_ && (x & row_[n_ - base])) core::set_final(state);
     const std::size_t chars_begin = chars_.size();
+    // First the characters, each with the rows it moves (kept in y for now).
     if constexpr (is_byte_traits<T>) {
-      // Bytes compare by value, so one precomputed row of equalities per position gives both
-      // the first row of each character and all the rows it moves.
-      word present = 0;
-      for (int r = 0; r < last; ++r) {
-        if (x & row_[r]) present |= word{1} << r;
-      }
+      // Bytes compare by value, so one precomputed set of equal positions per position gives
+      // both the first row of each character and all the rows it moves. Rows are marked by
+      // their first bit, r (k + 1); multiplying such marks by a full row spreads them to rows.
+      word y = x;
+      for (int f = 0; f < folds_; ++f) y |= y >> fold_[f];
+      const word present = y & starts_[last];
+      const word row0 = row_[0];
       word covered = 0;
       for (word q = present; q != 0; q &= q - 1) {
-        const int r = std::countr_zero(q);
-        if ((covered >> r) & 1) continue;
-        word rows = (same_[static_cast<std::size_t>(base + r)] << r) & present;
+        const int b = std::countr_zero(q);
+        if ((covered >> b) & 1) continue;
+        const int r = row_of_bit_[b];
+        const word rows = (same_[static_cast<std::size_t>(base + r)] << b) & present;
         covered |= rows;
-        word moves = 0;
-        for (; rows != 0; rows &= rows - 1) moves |= row_[std::countr_zero(rows)];
-        chars_.push_back(char_entry{base + r, moves});
+        chars_.push_back(successor{rows * row0, 0, 0, base + r});
       }
     } else {
       open_chars(x, base, last, chars_begin);
     }
+    // Then every successor at once: they are independent, so their arithmetic overlaps, and
+    // the table slots they will probe are fetched ahead.
     const word src = x & lt_k_;
-    const word any = saturate(shl(src, 1) | shl(src & below_[last], k1_ + 1), base);
-    stack_.push_back(frame{x, any, base, state, static_cast<int>(chars_.size() - chars_begin),
-                           false, chars_begin, core::pending_.size()});
+    const word* sat = sat_masks(base);
+    const word any = saturate(shl(src, 1) | shl(src & below_[last], k1_ + 1), sat);
+    for (std::size_t q = chars_begin; q < chars_.size(); ++q) {
+      successor& e = chars_[q];
+      settle(e, saturate((x & e.y) << move_shift_, sat) | any, base);
+    }
+    successor other{0, 0, 0, 0};
+    settle(other, any, base);
+    stack_.push_back(frame{other, state, static_cast<int>(chars_.size() - chars_begin), false,
+                           chars_begin, core::pending_.size()});
+  }
+
+  // Stores y, moved down to its first row, with its hash, and fetches its table slot.
+  void settle(successor& e, word y, int base) const noexcept {
+    e.y = y;
+    if (y == 0) return;
+    const int r = row_of_bit_[std::countr_zero(y)];
+    e.y = y >> (r * k1_);
+    e.base = base + r;
+    e.hash = hash(e.y, e.base);
+    __builtin_prefetch(&table_[static_cast<std::size_t>(e.hash >> shift_)]);
   }
 
   // The characters of a set for a general bundle: a plain scan, char_compare throughout.
@@ -694,7 +747,7 @@ class word_builder : builder_core<T> {
       for (std::size_t q = chars_begin; q < chars_.size() && !held; ++q) {
         held = same_char(c, p_[chars_[q].row]);
       }
-      if (!held) chars_.push_back(char_entry{base + r, 0});
+      if (!held) chars_.push_back(successor{0, 0, 0, base + r});
     }
     for (std::size_t q = chars_begin; q < chars_.size(); ++q) {
       const char_type& c = p_[chars_[q].row];
@@ -702,28 +755,37 @@ class word_builder : builder_core<T> {
       for (int r = 0; r < last; ++r) {
         if ((x & row_[r]) != 0 && same_char(c, p_[base + r])) moves |= row_[r];
       }
-      chars_[q].moves = moves;
+      chars_[q].y = moves;
     }
   }
 
   // Multiplicative hashing on the high bits, which depend on every bit of the key.
-  std::size_t slot_of(word x, int base) const noexcept {
+  static std::uint64_t hash(word x, int base) noexcept {
     const std::uint64_t key =
         x ^ (static_cast<std::uint64_t>(static_cast<std::uint32_t>(base)) * 0x9E3779B97F4A7C15ull);
-    return static_cast<std::size_t>((key * 0xD6E8FEB86659FD93ull) >> shift_);
+    return key * 0xD6E8FEB86659FD93ull;
+  }
+  std::size_t slot_of(word x, int base) const noexcept {
+    return static_cast<std::size_t>(hash(x, base) >> shift_);
   }
 
-  // The number of the set and whether it is new.
-  std::pair<int, bool> intern(word x, int base) {
-    std::size_t i = slot_of(x, base);
+  // The number of the set and whether it is new. The probe is the hot path (most successors
+  // are sets met before); numbering a new set is kept out of line.
+  std::pair<int, bool> intern(word x, int base) { return intern(x, base, hash(x, base)); }
+  std::pair<int, bool> intern(word x, int base, std::uint64_t h) {
+    std::size_t i = static_cast<std::size_t>(h >> shift_);
     while (table_[i].state >= 0) {
       if (table_[i].x == x && table_[i].base == base) return {table_[i].state, false};
       i = (i + 1) & mask_;
     }
+    return {add_set(i, x, base), true};
+  }
+
+  [[gnu::noinline]] int add_set(std::size_t i, word x, int base) {
     const int s = core::add_state(1);
     table_[i] = slot{x, base, s};
     if (static_cast<std::size_t>(s + 1) * 2 > table_.size()) grow_table();
-    return {s, true};
+    return s;
   }
 
   void size_table(std::size_t size) {
@@ -750,17 +812,23 @@ class word_builder : builder_core<T> {
   int k1_;    // bits per row
   int rows_;  // rows of the window, at most 2k + 2
   word lt_k_ = 0;
-  int rounds_ = 0;       // of saturate
-  word cols_[6] = {};    // round t: the columns j <= k - 2^t, in every row
-  word row_[64] = {};    // the bits of row r
-  word below_[65] = {};  // the bits of rows [0, d)
+  int move_shift_ = 0;  // k + 1, the shift to the next row (0 when there is none)
+  int rounds_ = 0;      // of saturate: ceil(log2(k + 1)), at most 6 as k < 64 here
+  int sat_rows_ = 0;
+  std::vector<word> sat_;  // [d * rounds_ + t]: the members round t moves when n - base = d
+  int sat_shift_[6] = {};
+  int folds_ = 0;
+  int fold_[7] = {};
+  word starts_[65] = {};  // the first bits of rows [0, d)
+  word row_[64] = {};     // the bits of row r
+  word below_[65] = {};   // the bits of rows [0, d)
   std::uint8_t row_of_bit_[64] = {};
   std::vector<slot> table_;
   std::size_t mask_ = 0;
   int shift_ = 64;
   std::vector<frame> stack_;
-  std::vector<char_entry> chars_;  // per open frame: its characters
-  std::vector<word> same_;         // bytes: bit d of same_[i] when p[i + d] == p[i], d < rows
+  std::vector<successor> chars_;  // per open frame: its characters
+  std::vector<word> same_;  // bytes: bit d (k + 1) of same_[i] when p[i + d] == p[i], d < rows
 };
 
 /// The automaton of `pattern` at `limit` by the fast construction. Throws std::out_of_range
