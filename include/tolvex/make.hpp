@@ -95,9 +95,7 @@ struct Make {
   }
 
   /// Whether `a` accepts `s`.
-  static bool match_with(const automaton& a, const string_type& s) {
-    return I::match_with(a, s);
-  }
+  static bool match_with(const automaton& a, const string_type& s) { return I::match_with(a, s); }
 
   /// The persistent approximate-match index.
   struct Index {

@@ -74,8 +74,8 @@ class seq {
   /// Wraps any callable `ask() -> node`. It must give the same answer each time it is asked
   /// for the sequence to be re-askable.
   template <class F>
-    requires(!std::is_same_v<std::remove_cvref_t<F>, seq> && std::is_invocable_v<const F&>)
-  explicit seq(F ask)
+  requires(!std::is_same_v<std::remove_cvref_t<F>, seq> &&
+           std::is_invocable_v<const F&>) explicit seq(F ask)
       : impl_(std::make_shared<const detail::seq_fn<E, F>>(std::move(ask))) {}
 
   /// For producers that bring their own cursor.

@@ -23,16 +23,15 @@ namespace tolvex {
 ///   sign is used. Two characters that compare as zero are the same character everywhere the
 ///   library compares characters.
 template <class T>
-concept StringTraits =
-    std::equality_comparable<typename T::char_type> &&
+concept StringTraits = std::equality_comparable<typename T::char_type> &&
     std::equality_comparable<typename T::string_type> &&
     requires(std::span<const typename T::char_type> chars, const typename T::string_type& s,
              std::ptrdiff_t pos, typename T::char_type a, typename T::char_type b) {
-      { T::of_list(chars) } -> std::convertible_to<typename T::string_type>;
-      { T::get(s, pos) } -> std::convertible_to<typename T::char_type>;
-      { T::length(s) } -> std::convertible_to<std::ptrdiff_t>;
-      { T::char_compare(a, b) } -> std::convertible_to<int>;
-    };
+  { T::of_list(chars) } -> std::convertible_to<typename T::string_type>;
+  { T::get(s, pos) } -> std::convertible_to<typename T::char_type>;
+  { T::length(s) } -> std::convertible_to<std::ptrdiff_t>;
+  { T::char_compare(a, b) } -> std::convertible_to<int>;
+};
 
 /// Byte strings: `char` characters in a `std::string`, any byte values (NUL included), ordered
 /// as unsigned values 0 to 255.
