@@ -529,7 +529,10 @@ class word_builder : builder_core<T> {
       lt_k_ |= shl(row0 >> 1, r * k1_);  // bits j < k of row r
       below_[r + 1] = below_[r] | row_[r];
     }
-    for (int b = 0; b < 64; ++b) row_of_bit_[b] = static_cast<std::uint8_t>(b / k1_);
+    for (int b = 0, r = 0, in_row = 0; b < 64; ++b) {
+      row_of_bit_[b] = static_cast<std::uint8_t>(r);
+      if (++in_row == k1_) in_row = 0, ++r;
+    }
     move_shift_ = rows_ > 1 ? k1_ : 0;
     while ((1 << rounds_) - 1 < k_) ++rounds_;
     // Saturation masks by the distance d = n - base of the last row, clamped where the masks
@@ -577,7 +580,10 @@ class word_builder : builder_core<T> {
                                std::min<std::size_t>(k_ + 1, n_ + 1) /
                                static_cast<std::size_t>(k_ + 1);
     size_table(std::bit_ceil(std::clamp<std::size_t>(2 * expect, 64, std::size_t{1} << 22)));
-    core::reserve(expect, static_cast<std::size_t>(n_ + k_ + 1));
+    const std::size_t depth = static_cast<std::size_t>(n_ + k_ + 1);
+    core::reserve(expect, depth);
+    stack_.reserve(std::min<std::size_t>(depth, 1 << 12));
+    chars_.reserve(std::min<std::size_t>(depth * static_cast<std::size_t>(rows_), 1 << 14));
     open(word{1} /* (0, 0) */, 0, true);
 
     while (!stack_.empty()) {
