@@ -723,9 +723,10 @@ class word_builder : builder_core<T> {
     const word src = x & lt_k_;
     const word* sat = sat_masks(base);
     const word any = saturate(shl(src, 1) | shl(src & below_[last], k1_ + 1), sat);
-    for (std::size_t q = chars_begin; q < chars_.size(); ++q) {
-      successor& e = chars_[q];
-      settle(e, saturate((x & e.y) << move_shift_, sat) | any, base);
+    successor* const first = chars_.data() + chars_begin;
+    successor* const last_char = chars_.data() + chars_.size();
+    for (successor* e = first; e != last_char; ++e) {
+      settle(*e, saturate((x & e->y) << move_shift_, sat) | any, base);
     }
     successor other{0, 0, 0, 0};
     settle(other, any, base);
