@@ -62,7 +62,8 @@ struct build_limits {
 /// What both builders share: the automaton being filled, the caps, and the lists of the states
 /// still open. A state's pairs are written one at a time while its successors are explored
 /// (each child's whole subtree comes between two of them), so they wait in `pending_` until the
-/// state closes, and then move to the pair array in one piece, newest first.
+/// state closes, and then move to the pair array in one piece, newest first. (The byte-string
+/// construction knows each list when the state opens and lays it out then: open_list.)
 template <StringTraits T>
 class builder_core {
  public:
@@ -115,6 +116,25 @@ class builder_core {
     pending_.emplace_back(c, target);
   }
 
+  // Lays out the list of `state` at once, one pair per entry of [first, last) (characters
+  // p[e->row], targets to be filled in); returns where it starts.
+  template <class Entry>
+  std::size_t open_list(int state, const Entry* first, const Entry* last, const char_type* p) {
+    auto& out = a_.pairs_;
+    const std::size_t begin = out.size();
+    const std::size_t count = static_cast<std::size_t>(last - first);
+    if (begin + count > UINT32_MAX) {
+      throw std::length_error("of_string: automaton exceeds the pair cap");
+    }
+    for (const Entry* e = first; e != last; ++e) out.emplace_back(p[e->row], -1);
+    auto& rec = a_.states_[static_cast<std::size_t>(state)];
+    rec.begin = static_cast<std::uint32_t>(begin);
+    rec.end = static_cast<std::uint32_t>(begin + count);
+    return begin;
+  }
+
+  void set_target(std::size_t pair, int target) noexcept { a_.pairs_[pair].second = target; }
+
   // Closes a state: its pairs were written newest last, the list holds them newest first.
   void close(int state, std::size_t from) {
     auto& rec = a_.states_[static_cast<std::size_t>(state)];
@@ -130,7 +150,7 @@ class builder_core {
     pending_.resize(from);
   }
 
-  // Lists lie in the pair array in the order in which their states closed (post-order); the
+  // Lists lie in the pair array in the order in which their states opened or closed; the
   // records say where. A walk reads one record and one short run of pairs per step either way.
   automaton_type finish() {
     const auto end = static_cast<std::uint32_t>(a_.pairs_.size());
@@ -598,7 +618,7 @@ class word_builder : builder_core<T> {
         f.other_done = true;
         e = &f.any;
       } else {
-        core::close(f.state, f.pairs_begin);
+        if constexpr (!is_byte_traits<T>) core::close(f.state, f.pairs_begin);
         chars_.resize(f.chars_begin);
         stack_.pop_back();
         continue;
@@ -609,7 +629,11 @@ class word_builder : builder_core<T> {
       const int row = e->row;
       const auto [target, fresh] = intern(y, base, e->hash);
       if (on_char) {
-        core::add_pair(f.pairs_begin, p_[row], target);
+        if constexpr (is_byte_traits<T>) {
+          core::set_target(f.pairs_begin + static_cast<std::size_t>(f.next), target);
+        } else {
+          core::add_pair(f.pairs_begin, p_[row], target);
+        }
       } else {
         core::set_otherwise(f.state, target);
       }
@@ -632,7 +656,7 @@ class word_builder : builder_core<T> {
     int next;  // characters still to follow, taken from the back
     bool other_done;
     std::size_t chars_begin;  // in chars_, in order of first meeting
-    std::size_t pairs_begin;  // in pending_
+    std::size_t pairs_begin;  // bytes: the list in the pair array; else the pairs in pending_
   };
   struct slot {
     word x = 0;
@@ -730,8 +754,15 @@ class word_builder : builder_core<T> {
     }
     successor other{0, 0, 0, 0};
     settle(other, any, base);
+    std::size_t pairs_begin = core::pending_.size();
+    if constexpr (is_byte_traits<T>) {
+      // Byte characters of a set are distinct and each moves a member, so every one of them
+      // gets a pair: the list is laid out now, in order of first meeting, and the targets are
+      // filled in as they are numbered.
+      pairs_begin = core::open_list(state, first, last_char, p_);
+    }
     stack_.push_back(frame{other, state, static_cast<int>(chars_.size() - chars_begin), false,
-                           chars_begin, core::pending_.size()});
+                           chars_begin, pairs_begin});
   }
 
   // Stores y, moved down to its first row, with its hash, and fetches its table slot.
