@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <map>
 #include <random>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -268,3 +269,40 @@ TEST(Index, CaseInsensitiveKeysShareOneChild) {
 }
 
 }  // namespace
+
+// Words as characters: characters and keys with owning, non-trivial types, so that every copy
+// and destruction in the nodes is exercised (the sanitizer build checks them).
+struct token_traits {
+  using char_type = std::string;
+  using string_type = std::vector<std::string>;
+  static string_type of_list(std::span<const std::string> chars) {
+    return string_type(chars.begin(), chars.end());
+  }
+  static std::string get(const string_type& s, std::ptrdiff_t pos) {
+    return s.at(static_cast<std::size_t>(pos));
+  }
+  static std::ptrdiff_t length(const string_type& s) noexcept {
+    return static_cast<std::ptrdiff_t>(s.size());
+  }
+  static int char_compare(const std::string& a, const std::string& b) noexcept {
+    return a.compare(b);
+  }
+};
+
+TEST(Index, OwningCharacterAndValueTypes) {
+  using L = tolvex::Make<token_traits>;
+  using K = token_traits::string_type;
+  const std::string big(40, 'x');  // beyond any small-string buffer
+  const std::vector<std::pair<K, std::string>> pairs{
+      {{"the", "cat", big}, "a"}, {{"the", "cat"}, "b"}, {{"the", "dog"}, "c"}, {{}, "d"}};
+  auto idx = L::Index::of_list(pairs);
+  auto grown = L::Index::add(idx, {"the", big}, big);
+  EXPECT_EQ(L::Index::retrieve_l(1, grown, {"the", "cow"}),
+            (std::vector<std::string>{big, "c", "b"}));
+  EXPECT_EQ(tolvex::list_of_seq(L::Index::retrieve(1, grown, {"the", big, big})),
+            (std::vector<std::string>{big, "a"}));
+  auto shrunk = L::Index::remove(L::Index::remove(grown, {"the", "cat"}), {});
+  EXPECT_EQ(L::Index::to_list(shrunk).size(), 3u);
+  EXPECT_EQ(L::Index::to_list(idx).size(), 4u);
+  EXPECT_EQ(tolvex::list_of_seq(L::Index::to_seq(idx)).front().second, "d");
+}
