@@ -1,9 +1,11 @@
 // The deterministic Levenshtein automaton: states numbered from 0 (the start state), each with
 // an ordered list of (character, target) pairs, an optional `otherwise` target and a final flag.
 //
-// Layout. Every state owns one 16-byte record {begin, end, otherwise, final}; its pairs are the
-// slice [begin, end) of one contiguous pair array, front of the list first. A step therefore
-// touches one record and one short run of pairs: no per-state allocation, no pointer chasing.
+// Layout. Every state owns one record {begin, end, otherwise, final, head}; its pairs are the
+// slice [begin, end) of one contiguous pair array, front of the list first, and `head` holds
+// copies of the first two of them (32 bytes in all for byte characters). A step usually finds
+// its pair in the head, so it reads the record alone: one load on the critical path instead of
+// two; longer lists continue in the pair array. No per-state allocation, no pointer chasing.
 // The slices of different states need not be adjacent or in state order, and the pair array
 // may hold unused slots between them (the store rewrites a slice when it prepends to it); only
 // the slices named by the records are meaningful.
@@ -15,8 +17,10 @@
 // fast construction (subset_builder.hpp) writes the same layout directly.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -32,6 +36,17 @@ template <StringTraits T>
 struct printer;
 template <StringTraits T>
 class builder_core;
+
+/// Copies of the first two pairs of a state's list (for character types that can be held so).
+template <class C, bool = std::is_default_constructible_v<C>>
+struct list_head {
+  static constexpr bool present = true;
+  std::pair<C, int> pair[2]{};
+};
+template <class C>
+struct list_head<C, false> {
+  static constexpr bool present = false;
+};
 
 /// A deterministic automaton over characters of type C. Opaque to callers: build one with
 /// `of_string` / `of_list` and pass it to `match_with` and `debug_print`. Copyable and movable;
@@ -66,6 +81,7 @@ class automaton {
     std::uint32_t end = 0;    // one past its last pair
     std::int32_t otherwise = -1;
     std::uint32_t final = 0;
+    [[no_unique_address]] list_head<C> head;  // pairs [begin, min(end, begin + 2))
   };
 
   int capacity() const noexcept { return static_cast<int>(states_.size()); }
@@ -75,6 +91,23 @@ class automaton {
   std::span<const pair_type> pairs_of(int s) const noexcept {
     const state_record& r = states_[static_cast<std::size_t>(s)];
     return {pairs_.data() + r.begin, r.end - r.begin};
+  }
+
+  // Refreshes the head of s after its list changed.
+  void sync_head(int s) noexcept {
+    if constexpr (list_head<C>::present) {
+      state_record& r = states_[static_cast<std::size_t>(s)];
+      const std::uint32_t n = std::min<std::uint32_t>(r.end - r.begin, 2);
+      for (std::uint32_t q = 0; q < n; ++q) r.head.pair[q] = pairs_[r.begin + q];
+    }
+  }
+  // Sets the target of pair q of s's list.
+  void set_target(int s, std::uint32_t q, int target) noexcept {
+    state_record& r = states_[static_cast<std::size_t>(s)];
+    pairs_[r.begin + q].second = target;
+    if constexpr (list_head<C>::present) {
+      if (q < 2) r.head.pair[q].second = target;
+    }
   }
 
   std::vector<state_record> states_;

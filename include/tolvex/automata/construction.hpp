@@ -13,6 +13,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <stdexcept>
 
@@ -127,6 +128,16 @@ struct construction {
     const auto& r = a.states_[static_cast<std::size_t>(s)];
     const pair_type* p = a.pairs_.data() + r.begin;
     const pair_type* end = a.pairs_.data() + r.end;
+    if constexpr (is_byte_traits<T>) {
+      // The first two pairs are in the record itself.
+      const std::uint32_t count = r.end - r.begin;
+      if (count > 0 && r.head.pair[0].first == c) return r.head.pair[0].second;
+      if (count > 1 && r.head.pair[1].first == c) return r.head.pair[1].second;
+      if (count > 2)
+        p += 2;
+      else
+        p = end;
+    }
     for (; p != end; ++p) {
       if constexpr (is_byte_traits<T>) {
         if (p->first == c) return p->second;

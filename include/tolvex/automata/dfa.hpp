@@ -101,6 +101,7 @@ struct dfa {
     for (std::size_t k = old_begin; k < old_end; ++k) a.pairs_.push_back(a.pairs_[k]);
     r.begin = static_cast<std::uint32_t>(begin);
     r.end = static_cast<std::uint32_t>(a.pairs_.size());
+    a.sync_head(s);
   }
 
   /// Sets the otherwise target of s, replacing any earlier one. Throws std::out_of_range when

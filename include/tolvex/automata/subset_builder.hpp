@@ -130,10 +130,14 @@ class builder_core {
     auto& rec = a_.states_[static_cast<std::size_t>(state)];
     rec.begin = static_cast<std::uint32_t>(begin);
     rec.end = static_cast<std::uint32_t>(begin + count);
+    a_.sync_head(state);
     return begin;
   }
 
-  void set_target(std::size_t pair, int target) noexcept { a_.pairs_[pair].second = target; }
+  // Sets the target of pair q of a list laid out by open_list.
+  void set_target(int state, int q, int target) noexcept {
+    a_.set_target(state, static_cast<std::uint32_t>(q), target);
+  }
 
   // Closes a state: its pairs were written newest last, the list holds them newest first.
   void close(int state, std::size_t from) {
@@ -147,6 +151,7 @@ class builder_core {
     out.insert(out.end(), pending_.rbegin(),
                pending_.rbegin() + static_cast<std::ptrdiff_t>(count));
     rec.end = static_cast<std::uint32_t>(out.size());
+    a_.sync_head(state);
     pending_.resize(from);
   }
 
@@ -630,7 +635,7 @@ class word_builder : builder_core<T> {
       const auto [target, fresh] = intern(y, base, e->hash);
       if (on_char) {
         if constexpr (is_byte_traits<T>) {
-          core::set_target(f.pairs_begin + static_cast<std::size_t>(f.next), target);
+          core::set_target(f.state, f.next, target);
         } else {
           core::add_pair(f.pairs_begin, p_[row], target);
         }
