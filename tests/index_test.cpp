@@ -220,10 +220,12 @@ struct fragile {
   fragile& operator=(const fragile&) = default;
 };
 
-// Characters compare normally except that 'z' makes char_compare throw.
+// Characters compare normally except that 'z' makes char_compare throw, and 'q' makes it
+// report not_found (which a child lookup takes for an unbound character).
 struct touchy_traits : tolvex::byte_string_traits {
   static int char_compare(char a, char b) {
     if (a == 'z' || b == 'z') throw std::runtime_error("compare");
+    if (a == 'q' || b == 'q') throw tolvex::not_found();
     return tolvex::byte_string_traits::char_compare(a, b);
   }
 };
@@ -252,6 +254,10 @@ TEST(Index, FailedUpdatesLeaveTheirInputUnchanged) {
   const auto t = T::of_list(Entries{{"a", 1}, {"b", 2}, {"c", 3}});
   EXPECT_THROW((void)T::add(t, "z", 9), std::runtime_error);
   EXPECT_THROW((void)T::of_list(Entries{{"a", 1}, {"z", 2}}), std::runtime_error);
+  // The lookup's not_found only sends the descent through empty nodes; binding the character
+  // compares again, and that not_found reaches the caller.
+  EXPECT_THROW((void)T::add(t, "q", 9), tolvex::not_found);
+  EXPECT_THROW((void)T::remove(t, "q"), tolvex::not_found);
   EXPECT_EQ(T::to_list(t), (Entries{{"c", 3}, {"b", 2}, {"a", 1}}));
 }
 

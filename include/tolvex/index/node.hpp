@@ -255,8 +255,10 @@ class node_arena {
       return nullptr;  // the caller allocates it on its own
     }
     if (chunk_ == nullptr || static_cast<std::size_t>(end_ - next_) < bytes) refill(bytes);
-    char* p = next_;
-    next_ += bytes;
+    // Carved from the top down: nodes made later (parents) lie below the ones made before
+    // them (their children), so a walk from the root runs towards higher addresses.
+    end_ -= bytes;
+    char* p = end_;
     chunk_->live.fetch_add(1, std::memory_order_relaxed);
     meta_bits =
         node_in_chunk | static_cast<std::uint32_t>(
