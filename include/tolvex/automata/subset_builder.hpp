@@ -20,7 +20,8 @@
 //      Char p[i]:        (i, j) -> (i+1, j)        shift by k + 1 on the matching rows;
 //      Any, j < k:       (i, j) -> (i, j+1)        shift by 1;
 //                        (i, j) -> (i+1, j+1)      shift by k + 2, rows below n;
-//      Epsilon, j < k:   (i, j) -> (i+1, j+1)      shift by k + 2, rows below n, to a fixpoint.
+//      Epsilon, j < k:   (i, j) -> (i+1, j+1)      shift by k + 2, rows below n, closed under
+//                                                  it by doubling (saturate).
 //    Saturation distributes over union, so the Any targets of a set are saturated once and
 //    joined to each character's successor.
 //
