@@ -96,7 +96,9 @@ class builder_core {
   void reserve(std::size_t states, std::size_t depth) {
     a_.states_.reserve(std::min(states, caps_.max_states));
     a_.pairs_.reserve(std::min(states, caps_.max_states) * 2);
-    pending_.reserve(std::min<std::size_t>(depth * 2, 1 << 16));
+    if constexpr (!is_byte_traits<T>) {  // bytes lay lists out directly (open_list)
+      pending_.reserve(std::min<std::size_t>(depth * 2, 1 << 16));
+    }
   }
 
   void set_final(int state) noexcept { a_.states_[static_cast<std::size_t>(state)].final = 1; }
@@ -547,6 +549,9 @@ class word_builder : builder_core<T> {
   using automaton_type = automaton<char_type>;
   using word = std::uint64_t;
 
+  word_builder(const word_builder&) = delete;  // sat_ may point into the object itself
+  word_builder& operator=(const word_builder&) = delete;
+
   word_builder(const char_type* p, int n, int k, const build_limits& caps)
       : core(n, caps), p_(p), n_(n), k_(k), k1_(k + 1), rows_(std::min(2 * k + 2, n + 1)) {
     const word row0 = k1_ >= 64 ? ~word{0} : (word{1} << k1_) - 1;
@@ -564,7 +569,9 @@ class word_builder : builder_core<T> {
     // Saturation masks by the distance d = n - base of the last row, clamped where the masks
     // stop changing: round t moves the rows below d - 2^t + 1, in the columns j <= k - 2^t.
     sat_rows_ = rows_ + (1 << rounds_);
-    sat_.assign(static_cast<std::size_t>((sat_rows_ + 1) * rounds_), 0);
+    const auto sat_size = static_cast<std::size_t>((sat_rows_ + 1) * rounds_);
+    if (sat_size > std::size(sat_small_)) sat_big_.assign(sat_size, 0);
+    sat_ = sat_size > std::size(sat_small_) ? sat_big_.data() : sat_small_;
     for (int t = 0; t < rounds_; ++t) {
       const int steps = 1 << t;
       const int keep = k_ - steps + 1;
@@ -703,7 +710,7 @@ class word_builder : builder_core<T> {
     }
   }
   const word* sat_masks(int base) const noexcept {
-    return sat_.data() + std::min(n_ - base, sat_rows_) * rounds_;
+    return sat_ + std::min(n_ - base, sat_rows_) * rounds_;
   }
 
   bool same_char(const char_type& a, const char_type& b) const {
@@ -859,7 +866,10 @@ class word_builder : builder_core<T> {
   int move_shift_ = 0;  // k + 1, the shift to the next row (0 when there is none)
   int rounds_ = 0;      // of saturate: ceil(log2(k + 1)), at most 6 as k < 64 here
   int sat_rows_ = 0;
-  std::vector<word> sat_;  // [d * rounds_ + t]: the members round t moves when n - base = d
+  // sat_[d * rounds_ + t]: the members round t moves when n - base = d; in place up to limit 4.
+  word* sat_ = nullptr;
+  word sat_small_[64] = {};
+  std::vector<word> sat_big_;
   int sat_shift_[6] = {};
   int folds_ = 0;
   int fold_[7] = {};
