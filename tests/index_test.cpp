@@ -8,6 +8,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -149,12 +150,14 @@ TEST(Index, EmptyKeyComesFirstExceptInToList) {
   EXPECT_EQ(fold_entries(idx), (Entries{{"", 1}, {"b", 2}}));
 }
 
-// Random updates over a small alphabet against a std::map model, every version kept: each
-// version must still hold exactly its own entries at the end, and of_list over the whole
-// history of pairs must equal adding them in order.
+// Random updates against a std::map model, every version kept: each version must still hold
+// exactly its own entries at the end, and of_list over the whole history of pairs must equal
+// adding them in order. Three letters make deep sharing; 26 make nodes wide enough for the
+// binary search among edges.
 TEST(Index, RandomHistoryMatchesModelAndEveryVersionPersists) {
   std::mt19937_64 rng(20261210);
-  for (int round = 0; round < 20; ++round) {
+  for (int round = 0; round < 40; ++round) {
+    const std::string_view alphabet = round % 2 == 0 ? "abc" : "abcdefghijklmnopqrstuvwxyz";
     std::vector<tolvex::index<int>> versions{Index::empty<int>};
     std::vector<std::map<std::string, int>> models{{}};
     Entries pairs;
@@ -162,7 +165,7 @@ TEST(Index, RandomHistoryMatchesModelAndEveryVersionPersists) {
     tolvex::index<int> added;
     for (int op = 0; op < 120; ++op) {
       const std::string key =
-          tolvex::testing::random_string(rng, tolvex::testing::random_below(rng, 6), "abc");
+          tolvex::testing::random_string(rng, tolvex::testing::random_below(rng, 6), alphabet);
       const int value = static_cast<int>(tolvex::testing::random_below(rng, 1000));
       const std::size_t from = tolvex::testing::random_below(rng, versions.size());
       auto model = models[from];
@@ -311,4 +314,37 @@ TEST(Index, OwningCharacterAndValueTypes) {
   EXPECT_EQ(L::Index::to_list(shrunk).size(), 3u);
   EXPECT_EQ(L::Index::to_list(idx).size(), 4u);
   EXPECT_EQ(tolvex::list_of_seq(L::Index::to_seq(idx)).front().second, "d");
+}
+
+// A node with 255 or more children keeps its count in a word of its own: build one with all 256
+// bytes below the root and below one child, shrink it across that boundary, and read it back.
+TEST(Index, NodesWithEveryByteAsAChild) {
+  const std::string bytes = tolvex::testing::all_bytes();
+  Entries pairs;
+  for (char c : bytes) {
+    pairs.emplace_back(std::string(1, c), static_cast<unsigned char>(c));
+    pairs.emplace_back(std::string("a") + c, 1000 + static_cast<unsigned char>(c));
+  }
+  tolvex::index<int> added;
+  for (const auto& [k, v] : pairs) added = Index::add(added, k, v);
+  std::sort(pairs.begin(), pairs.end());
+  pairs.erase(std::unique(pairs.begin(), pairs.end(),
+                          [](const auto& x, const auto& y) { return x.first == y.first; }),
+              pairs.end());
+  for (const auto& idx : {Index::of_list(pairs), added}) {
+    EXPECT_EQ(I::Index::M::size(idx), 256u);
+    EXPECT_EQ(fold_entries(idx).size(), 512u);
+    EXPECT_EQ(Index::retrieve_l(0, idx, "a\xff"), (std::vector<int>{1255}));
+    EXPECT_EQ(Index::retrieve_l(1, idx, std::string(1, '\0')).size(), 256u + 1u);
+    auto smaller = idx;
+    for (int b = 0; b < 3; ++b) {
+      smaller = Index::remove(smaller, std::string(1, static_cast<char>(b)));
+      smaller = Index::remove(smaller, std::string("a") + static_cast<char>(b));
+    }
+    EXPECT_EQ(I::Index::M::size(smaller), 253u);
+    EXPECT_EQ(I::Index::M::size(I::Index::M::find(smaller, 'a')), 253u);
+    EXPECT_EQ(fold_entries(smaller).size(), 506u);
+    EXPECT_EQ(tolvex::list_of_seq(Index::to_seq(smaller)).size(), 506u);
+    EXPECT_EQ(fold_entries(idx).size(), 512u);
+  }
 }

@@ -104,11 +104,13 @@ std::pair<std::size_t, bool> locate_edge(const node_header* h, const typename T:
       hi = mid;
     }
   }
-  for (; lo < hi; ++lo) {
+  // Every edge below lo is less than c and, when hi < n, the one at hi is not: the scan stops
+  // at hi at the latest, and sees whether that edge is c.
+  for (; lo < n; ++lo) {
     const int r = cmp(chars[lo], c);
     if (r >= 0) return {lo, r == 0};
   }
-  return {lo, false};
+  return {n, false};
 }
 
 /// The bulk build behind of_list: the same index as adding the pairs one by one in list order.
