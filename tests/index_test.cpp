@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <map>
 #include <random>
+#include <ranges>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -347,4 +348,18 @@ TEST(Index, NodesWithEveryByteAsAChild) {
     EXPECT_EQ(tolvex::list_of_seq(Index::to_seq(smaller)).size(), 506u);
     EXPECT_EQ(fold_entries(idx).size(), 512u);
   }
+}
+
+// of_list takes any range of pairs, also one that makes its pairs on the fly: the build must
+// not keep pointers to elements that die with the iteration step.
+TEST(Index, OfListOverARangeYieldingPairsByValue) {
+  const std::vector<std::string> words = {"kitten", "sitting", "mitten", "kitten", "a", ""};
+  auto pairs =
+      std::views::iota(std::size_t{0}, words.size()) | std::views::transform([&](std::size_t i) {
+        return std::pair<std::string, int>(words[i], static_cast<int>(i));
+      });
+  const auto idx = Index::of_list(pairs);
+  const Entries expected = {{"sitting", 1}, {"mitten", 2}, {"kitten", 3}, {"a", 4}, {"", 5}};
+  EXPECT_EQ(Index::to_list(idx), expected);
+  EXPECT_EQ(Index::retrieve_l(1, idx, "kitten"), (std::vector<int>{2, 3}));
 }

@@ -124,7 +124,23 @@ std::pair<std::size_t, bool> locate_edge(const node_header* h, const typename T:
 /// edge keeps the character of the first pair in list order that passes through it, as
 /// successive adds would. Returns the root, holding one reference for the caller.
 template <StringTraits T, class Pairs>
+auto bulk_build_stored(const Pairs& pairs);
+
+template <StringTraits T, class Pairs>
 auto bulk_build(const Pairs& pairs) {
+  // The build sorts pointers to the pairs, so they must outlive it: a range whose elements are
+  // made on the fly (a transform view yielding pairs by value) is copied out first.
+  if constexpr (std::is_lvalue_reference_v<std::ranges::range_reference_t<const Pairs>>) {
+    return bulk_build_stored<T>(pairs);
+  } else {
+    std::vector<std::remove_cvref_t<std::ranges::range_reference_t<const Pairs>>> stored;
+    for (auto&& p : pairs) stored.push_back(std::forward<decltype(p)>(p));
+    return bulk_build_stored<T>(stored);
+  }
+}
+
+template <StringTraits T, class Pairs>
+auto bulk_build_stored(const Pairs& pairs) {
   using pair_t = std::ranges::range_value_t<const Pairs>;
   using V = std::remove_cvref_t<typename pair_t::second_type>;
   using C = typename T::char_type;
