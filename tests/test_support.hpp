@@ -26,23 +26,7 @@ namespace tolvex::testing {
 ///
 ///   using L = tolvex::Make<tolvex::testing::ci_traits>;
 ///   L::edit_distance("Kitten", "kITTEN");  // 0
-struct ci_traits {
-  using char_type = char;
-  using string_type = std::string;
-
-  static string_type of_list(std::span<const char_type> chars) {
-    return string_type(chars.begin(), chars.end());
-  }
-  /// Throws std::out_of_range outside 0 <= pos < length(s).
-  static char_type get(const string_type& s, std::ptrdiff_t pos) {
-    if (pos < 0 || pos >= static_cast<std::ptrdiff_t>(s.size())) {
-      throw std::out_of_range("ci_traits::get: position out of range");
-    }
-    return s[static_cast<std::size_t>(pos)];
-  }
-  static std::ptrdiff_t length(const string_type& s) noexcept {
-    return static_cast<std::ptrdiff_t>(s.size());
-  }
+struct ci_traits : byte_string_traits {
   /// tolower of both bytes as unsigned values, first minus second: a total order on the classes.
   static int char_compare(char_type a, char_type b) noexcept {
     return std::tolower(static_cast<unsigned char>(a)) -
