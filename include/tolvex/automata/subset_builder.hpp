@@ -64,7 +64,8 @@ struct build_limits {
 /// still open. A state's pairs are written one at a time while its successors are explored
 /// (each child's whole subtree comes between two of them), so they wait in `pending_` until the
 /// state closes, and then move to the pair array in one piece, newest first. (The byte-string
-/// construction knows each list when the state opens and lays it out then: open_list.)
+/// construction knows the length of each list when the state opens and lays it out in place
+/// then: lay_out.)
 template <StringTraits T>
 class builder_core {
  public:
@@ -73,7 +74,10 @@ class builder_core {
   using pair_type = typename automaton_type::pair_type;
 
  protected:
-  builder_core(int n, const build_limits& caps) : caps_(caps) {
+  builder_core(int n, std::size_t states, const build_limits& caps) : caps_(caps) {
+    // Reserved before the records are made, so that the reservation moves nothing.
+    a_.states_.reserve(
+        std::max(std::min(states, caps_.max_states), static_cast<std::size_t>(n) + 1));
     a_.states_.resize(static_cast<std::size_t>(n) + 1);
   }
 
@@ -91,12 +95,16 @@ class builder_core {
     return a_.len_++;
   }
 
-  // Room for about `states` states and a stack `depth` deep, so that the usual construction
-  // does not reallocate. The record array keeps its size (the store's capacity).
-  void reserve(std::size_t states, std::size_t depth) {
-    a_.states_.reserve(std::min(states, caps_.max_states));
-    a_.pairs_.reserve(std::min(states, caps_.max_states) * 2);
-    if constexpr (!is_byte_traits<T>) {  // bytes lay lists out directly (open_list)
+  // Room for a stack `depth` deep and about `pairs` pairs, so that the usual construction does
+  // not reallocate. With `lay_out_pairs` the pair array is sized at once and lists are laid
+  // out in it (lay_out); finish trims what is left over.
+  void reserve(std::size_t pairs, std::size_t depth, bool lay_out_pairs) {
+    pairs = std::min<std::size_t>(pairs, UINT32_MAX);
+    if (lay_out_pairs) {
+      laying_ = true;
+      a_.pairs_.resize(pairs);
+    } else {
+      a_.pairs_.reserve(pairs);
       pending_.reserve(std::min<std::size_t>(depth * 2, 1 << 16));
     }
   }
@@ -119,28 +127,21 @@ class builder_core {
     pending_.emplace_back(c, target);
   }
 
-  // Lays out the list of `state` at once, one pair per entry of [first, last) (characters
-  // p[e->row], targets to be filled in); returns where it starts.
-  template <class Entry>
-  std::size_t open_list(int state, const Entry* first, const Entry* last, const char_type* p) {
-    auto& out = a_.pairs_;
-    const std::size_t begin = out.size();
-    const std::size_t count = static_cast<std::size_t>(last - first);
-    if (begin + count > UINT32_MAX) {
-      throw std::length_error("of_string: automaton exceeds the pair cap");
-    }
-    for (const Entry* e = first; e != last; ++e) out.emplace_back(p[e->row], -1);
+  // Gives `state` the next `count` slots of the pair array as its list (filled by put_pair);
+  // returns where it starts.
+  std::size_t lay_out(int state, std::size_t count) {
+    if (laid_ + count > a_.pairs_.size()) grow_pairs(count);
     auto& rec = a_.states_[static_cast<std::size_t>(state)];
-    rec.begin = static_cast<std::uint32_t>(begin);
-    rec.end = static_cast<std::uint32_t>(begin + count);
-    a_.sync_head(state);
-    return begin;
+    rec.begin = static_cast<std::uint32_t>(laid_);
+    rec.end = static_cast<std::uint32_t>(laid_ + count);
+    laid_ += count;
+    return rec.begin;
   }
-
-  // Sets the target of pair q of a list laid out by open_list.
-  void set_target(int state, int q, int target) noexcept {
-    a_.set_target(state, static_cast<std::uint32_t>(q), target);
+  void put_pair(std::size_t at, const char_type& c, int target) noexcept {
+    a_.pairs_[at] = pair_type(c, target);
   }
+  // Once every pair of a laid-out list is in place: the copies in the record.
+  void seal(int state) noexcept { a_.sync_head(state); }
 
   // Closes a state: its pairs were written newest last, the list holds them newest first.
   void close(int state, std::size_t from) {
@@ -161,6 +162,7 @@ class builder_core {
   // Lists lie in the pair array in the order in which their states opened or closed; the
   // records say where. A walk reads one record and one short run of pairs per step either way.
   automaton_type finish() {
+    if (laying_) a_.pairs_.resize(laid_);
     const auto end = static_cast<std::uint32_t>(a_.pairs_.size());
     for (std::size_t s = static_cast<std::size_t>(a_.len_); s < a_.states_.size(); ++s) {
       a_.states_[s].begin = a_.states_[s].end = end;
@@ -173,6 +175,19 @@ class builder_core {
   build_limits caps_;
   automaton_type a_;
   std::vector<pair_type> pending_;  // the pairs of the open states, in order of writing
+
+ private:
+  // The array doubles (within the 32-bit offsets of the records) when a list does not fit.
+  [[gnu::noinline]] void grow_pairs(std::size_t count) {
+    if (laid_ + count > UINT32_MAX) {
+      throw std::length_error("of_string: automaton exceeds the pair cap");
+    }
+    a_.pairs_.resize(
+        std::max(laid_ + count, std::min<std::size_t>(2 * a_.pairs_.size(), UINT32_MAX)));
+  }
+
+  bool laying_ = false;
+  std::size_t laid_ = 0;  // pairs laid out so far
 };
 
 /// One construction over the pattern p[0, n) and limit k. Words is the number of 64-bit words
@@ -187,7 +202,7 @@ class subset_builder : builder_core<T> {
   using word = std::uint64_t;
 
   subset_builder(const char_type* p, int n, int k, int words, const build_limits& caps)
-      : core(n, caps),
+      : core(n, 0, caps),
         p_(p),
         n_(n),
         k_(k),
@@ -536,13 +551,16 @@ class subset_builder : builder_core<T> {
 };
 
 /// The construction when a set fits one 64-bit word ((window rows) x (k + 1) <= 64, so every
-/// limit up to 4 and small patterns beyond). Same exploration as subset_builder, with the set
-/// held in the frame, the per-state parts of every successor (the saturated Any targets, the
-/// rows each character moves) computed once when the state opens, and sets interned by value
-/// in the table itself.
-template <StringTraits T>
+/// limit up to 4 and small patterns beyond). Same exploration as subset_builder, with the
+/// per-state parts of every successor (the saturated Any targets, the rows each character
+/// moves) computed once when the state opens, and sets interned by value in the table itself.
+/// K is the limit when it is known at compile time (byte strings at limits 0 to 4, where the
+/// row width, the rounds of the closure and the folds become constants), -1 when it is taken
+/// at run time.
+template <StringTraits T, int K>
 class word_builder : builder_core<T> {
   using core = builder_core<T>;
+  static_assert(K >= -1 && K <= 4);
 
  public:
   using char_type = typename T::char_type;
@@ -553,7 +571,12 @@ class word_builder : builder_core<T> {
   word_builder& operator=(const word_builder&) = delete;
 
   word_builder(const char_type* p, int n, int k, const build_limits& caps)
-      : core(n, caps), p_(p), n_(n), k_(k), k1_(k + 1), rows_(std::min(2 * k + 2, n + 1)) {
+      : core(n, expected_states(n, k), caps),
+        p_(p),
+        n_(n),
+        k_(k),
+        k1_(k + 1),
+        rows_(std::min(2 * k + 2, n + 1)) {
     const word row0 = k1_ >= 64 ? ~word{0} : (word{1} << k1_) - 1;
     for (int r = 0; r < rows_; ++r) {
       row_[r] = shl(row0, r * k1_);
@@ -606,51 +629,48 @@ class word_builder : builder_core<T> {
   }
 
   automaton_type run() {
-    // Sized for the usual number of states, so that it rarely grows: about 4, 15, 50 and 150
-    // states per pattern character at limits 1 to 4 (fewer when the limit nears the length).
-    static constexpr std::size_t per_char[] = {1, 4, 15, 50, 150};
-    const std::size_t expect = (static_cast<std::size_t>(n_) + 1) * per_char[std::min(k_, 4)] *
-                               std::min<std::size_t>(k_ + 1, n_ + 1) /
-                               static_cast<std::size_t>(k_ + 1);
+    const std::size_t expect = expected_states(n_, k_);
     size_table(std::bit_ceil(std::clamp<std::size_t>(2 * expect, 64, std::size_t{1} << 22)));
     const std::size_t depth = static_cast<std::size_t>(n_ + k_ + 1);
-    core::reserve(expect, depth);
+    // About k + 1 pairs per state on average (fewer at the small limits).
+    core::reserve(expect * static_cast<std::size_t>(std::min(k_ + 1, 8)), depth, is_byte_traits<T>);
     stack_.reserve(std::min<std::size_t>(depth, 1 << 12));
-    chars_.reserve(std::min<std::size_t>(depth * static_cast<std::size_t>(rows_), 1 << 14));
-    open(word{1} /* (0, 0) */, 0, true);
+    chars_.resize(std::min<std::size_t>(depth * static_cast<std::size_t>(rows_ + 1), 1 << 14) +
+                  static_cast<std::size_t>(rows_ + 1));
+
+    // The start set: (0, 0) saturated.
+    const word start = saturate(word{1}, sat_masks(0));
+    intern(start, 0);
+    open(start, 0);
 
     while (!stack_.empty()) {
       frame& f = stack_.back();
-      const successor* e;
-      bool on_char = false;
-      if (f.next > 0) {
-        --f.next;
-        e = &chars_[f.chars_begin + static_cast<std::size_t>(f.next)];
-        on_char = true;
-      } else if (!f.other_done) {
-        f.other_done = true;
-        e = &f.any;
-      } else {
-        if constexpr (!is_byte_traits<T>) core::close(f.state, f.pairs_begin);
-        chars_.resize(f.chars_begin);
+      if (f.next == 0) {
+        if constexpr (is_byte_traits<T>) {
+          core::seal(f.state);
+        } else {
+          core::close(f.state, f.pairs_begin);
+        }
+        top_ = f.chars_begin;
         stack_.pop_back();
         continue;
       }
-      if (e->y == 0) continue;
-      const word y = e->y;
-      const int base = e->base;
-      const int row = e->row;
-      const auto [target, fresh] = intern(y, base, e->hash);
-      if (on_char) {
+      const int q = --f.next;
+      const successor& e = chars_[f.chars_begin + static_cast<std::size_t>(q)];
+      const word y = e.y;
+      if (y == 0) continue;  // only the Any successor can be empty
+      const int base = e.base;
+      const auto [target, fresh] = intern(y, base, e.hash);
+      if (q > 0) {
         if constexpr (is_byte_traits<T>) {
-          core::set_target(f.state, f.next, target);
+          core::put_pair(f.pairs_begin + static_cast<std::size_t>(q - 1), p_[e.row], target);
         } else {
-          core::add_pair(f.pairs_begin, p_[row], target);
+          core::add_pair(f.pairs_begin, p_[e.row], target);
         }
       } else {
         core::set_otherwise(f.state, target);
       }
-      if (fresh) open(y, base, false);  // may move the stack: f is not used after this
+      if (fresh) open(y, base);  // may move the stack and chars_: f and e are not used after
     }
     return core::finish();
   }
@@ -663,21 +683,41 @@ class word_builder : builder_core<T> {
     int base;
     int row;  // on a character: a pattern position holding it
   };
+  // An open state. Its successors are chars_[chars_begin, chars_begin + 1 + m): first the one
+  // for any other character, then those of its m characters in order of first meeting; they
+  // are taken from the back, so the characters come in reverse order of first meeting and the
+  // other characters last, as the reference explores them.
   struct frame {
-    successor any;  // for any other character
     int state;
-    int next;  // characters still to follow, taken from the back
-    bool other_done;
-    std::size_t chars_begin;  // in chars_, in order of first meeting
+    int next;                 // successors still to follow
+    std::size_t chars_begin;  // in chars_
     std::size_t pairs_begin;  // bytes: the list in the pair array; else the pairs in pending_
   };
+  // A set and its number; all zero for a free slot (numbers are kept plus one).
   struct slot {
-    word x = 0;
-    int base = 0;
-    int state = -1;  // -1: free
+    word x;
+    std::int32_t base;
+    std::int32_t id;  // state + 1
   };
 
+  // Sized for the usual number of states, so that it rarely grows: about 4, 15, 50 and 150
+  // states per pattern character at limits 1 to 4 (fewer when the limit nears the length).
+  static std::size_t expected_states(int n, int k) noexcept {
+    static constexpr std::size_t per_char[] = {1, 4, 15, 50, 150};
+    return (static_cast<std::size_t>(n) + 1) * per_char[std::min(k, 4)] *
+           std::min<std::size_t>(static_cast<std::size_t>(k) + 1, static_cast<std::size_t>(n) + 1) /
+           (static_cast<std::size_t>(k) + 1);
+  }
+
   static word shl(word v, int s) noexcept { return s >= 64 ? 0 : v << s; }
+
+  int k1() const noexcept {
+    if constexpr (K >= 0) {
+      return K + 1;
+    } else {
+      return k1_;
+    }
+  }
 
   // The Epsilon closure by doubling: after round t every member has been moved by each number
   // of diagonal steps below 2^t, as far as the move stays inside the matrix (j + s <= k,
@@ -686,31 +726,60 @@ class word_builder : builder_core<T> {
   // The rounds commute (a move of s steps valid at its end is valid at every step between), so
   // they run from the longest down, unrolled.
   word saturate(word y, const word* m) const noexcept {
-    switch (rounds_) {
-      case 6:
-        y |= (y & m[5]) << sat_shift_[5];
-        [[fallthrough]];
-      case 5:
-        y |= (y & m[4]) << sat_shift_[4];
-        [[fallthrough]];
-      case 4:
-        y |= (y & m[3]) << sat_shift_[3];
-        [[fallthrough]];
-      case 3:
-        y |= (y & m[2]) << sat_shift_[2];
-        [[fallthrough]];
-      case 2:
-        y |= (y & m[1]) << sat_shift_[1];
-        [[fallthrough]];
-      case 1:
-        y |= (y & m[0]) << sat_shift_[0];
-        [[fallthrough]];
-      default:
-        return y;
+    if constexpr (K >= 0) {
+      // Round t shifts by 2^t (k + 2), below 64 up to limit 4.
+      constexpr int rounds = std::bit_width(static_cast<unsigned>(K));
+      [&]<int... t>(std::integer_sequence<int, t...>) {
+        ((y |= (y & m[rounds - 1 - t]) << ((1 << (rounds - 1 - t)) * (K + 2))), ...);
+      }
+      (std::make_integer_sequence<int, rounds>{});
+      return y;
+    } else {
+      switch (rounds_) {
+        case 6:
+          y |= (y & m[5]) << sat_shift_[5];
+          [[fallthrough]];
+        case 5:
+          y |= (y & m[4]) << sat_shift_[4];
+          [[fallthrough]];
+        case 4:
+          y |= (y & m[3]) << sat_shift_[3];
+          [[fallthrough]];
+        case 3:
+          y |= (y & m[2]) << sat_shift_[2];
+          [[fallthrough]];
+        case 2:
+          y |= (y & m[1]) << sat_shift_[1];
+          [[fallthrough]];
+        case 1:
+          y |= (y & m[0]) << sat_shift_[0];
+          [[fallthrough]];
+        default:
+          return y;
+      }
     }
   }
   const word* sat_masks(int base) const noexcept {
-    return sat_ + std::min(n_ - base, sat_rows_) * rounds_;
+    if constexpr (K >= 0) {
+      constexpr int rounds = std::bit_width(static_cast<unsigned>(K));
+      return sat_ + std::min(n_ - base, sat_rows_) * rounds;
+    } else {
+      return sat_ + std::min(n_ - base, sat_rows_) * rounds_;
+    }
+  }
+
+  // Folds each row's members into the row's first bit.
+  word fold(word y) const noexcept {
+    if constexpr (K >= 0) {
+      for (int covered = 1; covered < K + 1;) {  // the same shifts as fold_, unrolled
+        const int sh = std::min(covered, K + 1 - covered);
+        y |= y >> sh;
+        covered += sh;
+      }
+    } else {
+      for (int f = 0; f < folds_; ++f) y |= y >> fold_[f];
+    }
+    return y;
   }
 
   bool same_char(const char_type& a, const char_type& b) const {
@@ -721,27 +790,24 @@ class word_builder : builder_core<T> {
     }
   }
 
-  // Numbers (the first time) and opens a set: its final flag, its characters in order of first
-  // meeting (distinct under char_compare, the first of each kind kept) with the rows each one
-  // moves, and its saturated Any targets.
-  void open(word x, int base, bool start) {
+  // Opens a set just numbered (the newest state): its final flag, its characters in order of
+  // first meeting (distinct under char_compare, the first of each kind kept) with the rows each
+  // one moves, and then all of its successors.
+  void open(word x, int base) {
     const int last = std::min(n_ - base, rows_);  // rows with a next row (i < n)
-    if (start) {
-      x = saturate(x, sat_masks(0));
-      base = 0;
-      intern(x, base);
-    }
     const int state = core::len() - 1;
     if (n_ - base < rows_ && (x & row_[n_ - base])) core::set_final(state);
-    const std::size_t chars_begin = chars_.size();
+    // At most one character per row, plus the Any successor.
+    const auto room = static_cast<std::size_t>(rows_ + 1);
+    if (top_ + room > chars_.size()) chars_.resize(2 * chars_.size() + room);
+    successor* const first = chars_.data() + top_;
+    successor* end = first + 1;
     // First the characters, each with the rows it moves (kept in y for now).
     if constexpr (is_byte_traits<T>) {
       // Bytes compare by value, so one precomputed set of equal positions per position gives
       // both the first row of each character and all the rows it moves. Rows are marked by
       // their first bit, r (k + 1); multiplying such marks by a full row spreads them to rows.
-      word y = x;
-      for (int f = 0; f < folds_; ++f) y |= y >> fold_[f];
-      const word present = y & starts_[last];
+      const word present = fold(x) & starts_[last];
       const word row0 = row_[0];
       word covered = 0;
       for (word q = present; q != 0; q &= q - 1) {
@@ -750,32 +816,33 @@ class word_builder : builder_core<T> {
         const int r = row_of_bit_[b];
         const word rows = (same_[static_cast<std::size_t>(base + r)] << b) & present;
         covered |= rows;
-        chars_.push_back(successor{rows * row0, 0, 0, base + r});
+        end->y = rows * row0;
+        end->row = base + r;
+        ++end;
       }
     } else {
-      open_chars(x, base, last, chars_begin);
+      end = open_chars(x, base, last, first + 1);
     }
     // Then every successor at once: they are independent, so their arithmetic overlaps, and
     // the table slots they will probe are fetched ahead.
     const word src = x & lt_k_;
     const word* sat = sat_masks(base);
-    const word any = saturate(shl(src, 1) | shl(src & below_[last], k1_ + 1), sat);
-    successor* const first = chars_.data() + chars_begin;
-    successor* const last_char = chars_.data() + chars_.size();
-    for (successor* e = first; e != last_char; ++e) {
-      settle(*e, saturate((x & e->y) << move_shift_, sat) | any, base);
+    const word any = saturate(shl(src, 1) | shl(src & below_[last], k1() + 1), sat);
+    const int shift = K >= 0 ? k1() : move_shift_;
+    for (successor* e = first + 1; e != end; ++e) {
+      settle(*e, saturate((x & e->y) << shift, sat) | any, base);
     }
-    successor other{0, 0, 0, 0};
-    settle(other, any, base);
+    settle(*first, any, base);
+    const auto count = static_cast<std::size_t>(end - first);
     std::size_t pairs_begin = core::pending_.size();
     if constexpr (is_byte_traits<T>) {
       // Byte characters of a set are distinct and each moves a member, so every one of them
       // gets a pair: the list is laid out now, in order of first meeting, and the targets are
       // filled in as they are numbered.
-      pairs_begin = core::open_list(state, first, last_char, p_);
+      pairs_begin = core::lay_out(state, count - 1);
     }
-    stack_.push_back(frame{other, state, static_cast<int>(chars_.size() - chars_begin), false,
-                           chars_begin, pairs_begin});
+    stack_.push_back(frame{state, static_cast<int>(count), top_, pairs_begin});
+    top_ += count;
   }
 
   // Stores y, moved down to its first row, with its hash, and fetches its table slot.
@@ -783,31 +850,32 @@ class word_builder : builder_core<T> {
     e.y = y;
     if (y == 0) return;
     const int r = row_of_bit_[std::countr_zero(y)];
-    e.y = y >> (r * k1_);
+    e.y = y >> (r * k1());
     e.base = base + r;
     e.hash = hash(e.y, e.base);
     __builtin_prefetch(&table_[static_cast<std::size_t>(e.hash >> shift_)]);
   }
 
-  // The characters of a set for a general bundle: a plain scan, char_compare throughout.
-  void open_chars(word x, int base, int last, std::size_t chars_begin) {
+  // The characters of a set for a general bundle, written from `out` on: a plain scan,
+  // char_compare throughout. Returns the end.
+  successor* open_chars(word x, int base, int last, successor* out) const {
+    successor* const first = out;
     for (int r = 0; r < last; ++r) {
       if ((x & row_[r]) == 0) continue;
       const char_type& c = p_[base + r];
       bool held = false;
-      for (std::size_t q = chars_begin; q < chars_.size() && !held; ++q) {
-        held = same_char(c, p_[chars_[q].row]);
-      }
-      if (!held) chars_.push_back(successor{0, 0, 0, base + r});
+      for (const successor* q = first; q != out && !held; ++q) held = same_char(c, p_[q->row]);
+      if (!held) *out++ = successor{0, 0, 0, base + r};
     }
-    for (std::size_t q = chars_begin; q < chars_.size(); ++q) {
-      const char_type& c = p_[chars_[q].row];
+    for (successor* q = first; q != out; ++q) {
+      const char_type& c = p_[q->row];
       word moves = 0;
       for (int r = 0; r < last; ++r) {
         if ((x & row_[r]) != 0 && same_char(c, p_[base + r])) moves |= row_[r];
       }
-      chars_[q].y = moves;
+      q->y = moves;
     }
+    return out;
   }
 
   // Multiplicative hashing on the high bits, which depend on every bit of the key.
@@ -825,8 +893,8 @@ class word_builder : builder_core<T> {
   std::pair<int, bool> intern(word x, int base) { return intern(x, base, hash(x, base)); }
   std::pair<int, bool> intern(word x, int base, std::uint64_t h) {
     std::size_t i = static_cast<std::size_t>(h >> shift_);
-    while (table_[i].state >= 0) {
-      if (table_[i].x == x && table_[i].base == base) return {table_[i].state, false};
+    while (table_[i].id != 0) {
+      if (table_[i].x == x && table_[i].base == base) return {table_[i].id - 1, false};
       i = (i + 1) & mask_;
     }
     return {add_set(i, x, base), true};
@@ -834,13 +902,13 @@ class word_builder : builder_core<T> {
 
   [[gnu::noinline]] int add_set(std::size_t i, word x, int base) {
     const int s = core::add_state(1);
-    table_[i] = slot{x, base, s};
+    table_[i] = slot{x, base, s + 1};
     if (static_cast<std::size_t>(s + 1) * 2 > table_.size()) grow_table();
     return s;
   }
 
   void size_table(std::size_t size) {
-    table_.assign(size, slot{});
+    table_.assign(size, slot{0, 0, 0});
     mask_ = size - 1;
     shift_ = 64 - std::countr_zero(size);
   }
@@ -850,9 +918,9 @@ class word_builder : builder_core<T> {
     old.swap(table_);
     size_table(old.size() * 2);
     for (const slot& e : old) {
-      if (e.state < 0) continue;
+      if (e.id == 0) continue;
       std::size_t i = slot_of(e.x, e.base);
-      while (table_[i].state >= 0) i = (i + 1) & mask_;
+      while (table_[i].id != 0) i = (i + 1) & mask_;
       table_[i] = e;
     }
   }
@@ -881,7 +949,10 @@ class word_builder : builder_core<T> {
   std::size_t mask_ = 0;
   int shift_ = 64;
   std::vector<frame> stack_;
-  std::vector<successor> chars_;  // per open frame: its characters
+  // The successors of the open frames, [0, top_) in use; the vector's size is its capacity,
+  // grown only when a state opens within rows_ + 1 of it.
+  std::vector<successor> chars_;
+  std::size_t top_ = 0;
   std::vector<word> same_;  // bytes: bit d (k + 1) of same_[i] when p[i + d] == p[i], d < rows
 };
 
@@ -917,7 +988,25 @@ automaton<typename T::char_type> build_automaton(int limit, const typename T::st
   }
   const int ni = static_cast<int>(n);
   const int wi = static_cast<int>(words);
-  if (wi == 1) return word_builder<T>(p, ni, limit, caps).run();
+  if (wi == 1) {
+    if constexpr (is_byte_traits<T>) {
+      switch (limit) {
+        case 0:
+          return word_builder<T, 0>(p, ni, limit, caps).run();
+        case 1:
+          return word_builder<T, 1>(p, ni, limit, caps).run();
+        case 2:
+          return word_builder<T, 2>(p, ni, limit, caps).run();
+        case 3:
+          return word_builder<T, 3>(p, ni, limit, caps).run();
+        case 4:
+          return word_builder<T, 4>(p, ni, limit, caps).run();
+        default:
+          break;
+      }
+    }
+    return word_builder<T, -1>(p, ni, limit, caps).run();
+  }
   if (wi == 2) return subset_builder<T, 2>(p, ni, limit, wi, caps).run();
   return subset_builder<T, 0>(p, ni, limit, wi, caps).run();
 }
