@@ -42,6 +42,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -74,24 +75,24 @@ class builder_core {
   using pair_type = typename automaton_type::pair_type;
 
  protected:
-  builder_core(int n, std::size_t states, const build_limits& caps) : caps_(caps) {
+  // `words`: the size of the set that each state stands for, counted against the set memory cap.
+  builder_core(int n, std::size_t states, std::size_t words, const build_limits& caps)
+      : caps_(caps), state_cap_(std::min(caps.max_states, caps.max_set_words / words)) {
     // Reserved before the records are made, so that the reservation moves nothing.
     a_.states_.reserve(
         std::max(std::min(states, caps_.max_states), static_cast<std::size_t>(n) + 1));
     a_.states_.resize(static_cast<std::size_t>(n) + 1);
   }
 
-  // A new state; the record array doubles when full, as the store does. `words` is the size
-  // of the set that the state stands for, counted against the set memory cap.
-  int add_state(std::size_t words) {
+  // A new state; the record array doubles when full, as the store does.
+  int add_state() {
     const std::size_t len = static_cast<std::size_t>(a_.len_);
-    if (len >= caps_.max_states) {
-      throw std::length_error("of_string: automaton exceeds the state cap");
+    if (len >= state_cap_) [[unlikely]] {
+      over_cap();
     }
-    if ((len + 1) * words > caps_.max_set_words) {
-      throw std::length_error("of_string: automaton exceeds the set memory cap");
+    if (len == a_.states_.size()) [[unlikely]] {
+      a_.states_.resize(2 * len);
     }
-    if (len == a_.states_.size()) a_.states_.resize(2 * len);
     return a_.len_++;
   }
 
@@ -127,21 +128,27 @@ class builder_core {
     pending_.emplace_back(c, target);
   }
 
-  // Gives `state` the next `count` slots of the pair array as its list (filled by put_pair);
+  // Gives `state` the next `count` slots of the pair array as its list (filled by fill_list);
   // returns where it starts.
   std::size_t lay_out(int state, std::size_t count) {
-    if (laid_ + count > a_.pairs_.size()) grow_pairs(count);
+    if (laid_ + count > a_.pairs_.size()) [[unlikely]] {
+      grow_pairs(count);
+    }
     auto& rec = a_.states_[static_cast<std::size_t>(state)];
     rec.begin = static_cast<std::uint32_t>(laid_);
     rec.end = static_cast<std::uint32_t>(laid_ + count);
     laid_ += count;
     return rec.begin;
   }
-  void put_pair(std::size_t at, const char_type& c, int target) noexcept {
-    a_.pairs_[at] = pair_type(c, target);
+  // Fills the list laid out for `state` at `at` in one pass, once all of its targets are known:
+  // pair q is (p[first[q].row], first[q].target).
+  template <class Entry>
+  void fill_list(int state, std::size_t at, const Entry* first, std::size_t count,
+                 const char_type* p) noexcept {
+    pair_type* const out = a_.pairs_.data() + at;
+    for (std::size_t q = 0; q < count; ++q) out[q] = pair_type(p[first[q].row], first[q].target);
+    a_.sync_head(state);
   }
-  // Once every pair of a laid-out list is in place: the copies in the record.
-  void seal(int state) noexcept { a_.sync_head(state); }
 
   // Closes a state: its pairs were written newest last, the list holds them newest first.
   void close(int state, std::size_t from) {
@@ -177,6 +184,15 @@ class builder_core {
   std::vector<pair_type> pending_;  // the pairs of the open states, in order of writing
 
  private:
+  // Which cap a state beyond state_cap_ exceeds.
+  [[noreturn, gnu::noinline]] void over_cap() const {
+    const std::size_t len = static_cast<std::size_t>(a_.len_);
+    if (len >= caps_.max_states) {
+      throw std::length_error("of_string: automaton exceeds the state cap");
+    }
+    throw std::length_error("of_string: automaton exceeds the set memory cap");
+  }
+
   // The array doubles (within the 32-bit offsets of the records) when a list does not fit.
   [[gnu::noinline]] void grow_pairs(std::size_t count) {
     if (laid_ + count > UINT32_MAX) {
@@ -186,6 +202,7 @@ class builder_core {
         std::max(laid_ + count, std::min<std::size_t>(2 * a_.pairs_.size(), UINT32_MAX)));
   }
 
+  std::size_t state_cap_;  // the most states both caps allow
   bool laying_ = false;
   std::size_t laid_ = 0;  // pairs laid out so far
 };
@@ -202,7 +219,7 @@ class subset_builder : builder_core<T> {
   using word = std::uint64_t;
 
   subset_builder(const char_type* p, int n, int k, int words, const build_limits& caps)
-      : core(n, 0, caps),
+      : core(n, 0, static_cast<std::size_t>(words), caps),
         p_(p),
         n_(n),
         k_(k),
@@ -479,7 +496,7 @@ class subset_builder : builder_core<T> {
       }
       i = (i + 1) & mask_;
     }
-    const int s = core::add_state(static_cast<std::size_t>(w()));
+    const int s = core::add_state();
     bases_.push_back(base);
     keys_.insert(keys_.end(), x, x + w());
     table_[i] = (tag << 32) | static_cast<std::uint64_t>(s + 1);
@@ -571,7 +588,7 @@ class word_builder : builder_core<T> {
   word_builder& operator=(const word_builder&) = delete;
 
   word_builder(const char_type* p, int n, int k, const build_limits& caps)
-      : core(n, expected_states(n, k), caps),
+      : core(n, expected_states(n, k), 1, caps),
         p_(p),
         n_(n),
         k_(k),
@@ -645,32 +662,39 @@ class word_builder : builder_core<T> {
 
     while (!stack_.empty()) {
       frame& f = stack_.back();
-      if (f.next == 0) {
-        if constexpr (is_byte_traits<T>) {
-          core::seal(f.state);
-        } else {
-          core::close(f.state, f.pairs_begin);
+      successor* const first = chars_.data() + f.chars_begin;
+      // Follows the successors from the back until one is new: its subtree comes first.
+      int q = f.next;
+      while (q > 0) {
+        successor& e = first[--q];
+        const word y = e.y;
+        if (y == 0) continue;  // only the Any successor can be empty
+        const int base = e.base;
+        const auto [target, fresh] = intern(y, base, e.hash);
+        e.target = target;
+        if (fresh) {
+          f.next = q;
+          open(y, base);  // may move the stack and chars_: f and e are not used after this
+          goto next;
         }
-        top_ = f.chars_begin;
-        stack_.pop_back();
-        continue;
       }
-      const int q = --f.next;
-      const successor& e = chars_[f.chars_begin + static_cast<std::size_t>(q)];
-      const word y = e.y;
-      if (y == 0) continue;  // only the Any successor can be empty
-      const int base = e.base;
-      const auto [target, fresh] = intern(y, base, e.hash);
-      if (q > 0) {
+      // Every target known: the state closes.
+      if (first[0].y != 0) core::set_otherwise(f.state, first[0].target);
+      {
+        const auto count = static_cast<std::size_t>(f.count);
         if constexpr (is_byte_traits<T>) {
-          core::put_pair(f.pairs_begin + static_cast<std::size_t>(q - 1), p_[e.row], target);
+          core::fill_list(f.state, f.pairs_begin, first + 1, count, p_);
         } else {
-          core::add_pair(f.pairs_begin, p_[e.row], target);
+          const std::size_t from = core::pending_.size();
+          for (std::size_t c = count; c > 0; --c) {
+            if (first[c].y != 0) core::add_pair(from, p_[first[c].row], first[c].target);
+          }
+          core::close(f.state, from);
         }
-      } else {
-        core::set_otherwise(f.state, target);
       }
-      if (fresh) open(y, base);  // may move the stack and chars_: f and e are not used after
+      top_ = f.chars_begin;
+      stack_.pop_back();
+    next:;
     }
     return core::finish();
   }
@@ -681,7 +705,8 @@ class word_builder : builder_core<T> {
     word y;
     std::uint64_t hash;
     int base;
-    int row;  // on a character: a pattern position holding it
+    int row;     // on a character: a pattern position holding it
+    int target;  // its number, once followed
   };
   // An open state. Its successors are chars_[chars_begin, chars_begin + 1 + m): first the one
   // for any other character, then those of its m characters in order of first meeting; they
@@ -690,8 +715,9 @@ class word_builder : builder_core<T> {
   struct frame {
     int state;
     int next;                 // successors still to follow
+    int count;                // characters
     std::size_t chars_begin;  // in chars_
-    std::size_t pairs_begin;  // bytes: the list in the pair array; else the pairs in pending_
+    std::size_t pairs_begin;  // bytes: the list in the pair array
   };
   // A set and its number; all zero for a free slot (numbers are kept plus one).
   struct slot {
@@ -834,14 +860,15 @@ class word_builder : builder_core<T> {
     }
     settle(*first, any, base);
     const auto count = static_cast<std::size_t>(end - first);
-    std::size_t pairs_begin = core::pending_.size();
+    std::size_t pairs_begin = 0;
     if constexpr (is_byte_traits<T>) {
       // Byte characters of a set are distinct and each moves a member, so every one of them
-      // gets a pair: the list is laid out now, in order of first meeting, and the targets are
-      // filled in as they are numbered.
+      // gets a pair: the list is laid out now, in order of first meeting, and filled in when
+      // the state closes.
       pairs_begin = core::lay_out(state, count - 1);
     }
-    stack_.push_back(frame{state, static_cast<int>(count), top_, pairs_begin});
+    stack_.push_back(
+        frame{state, static_cast<int>(count), static_cast<int>(count - 1), top_, pairs_begin});
     top_ += count;
   }
 
@@ -865,7 +892,7 @@ class word_builder : builder_core<T> {
       const char_type& c = p_[base + r];
       bool held = false;
       for (const successor* q = first; q != out && !held; ++q) held = same_char(c, p_[q->row]);
-      if (!held) *out++ = successor{0, 0, 0, base + r};
+      if (!held) *out++ = successor{0, 0, 0, base + r, -1};
     }
     for (successor* q = first; q != out; ++q) {
       const char_type& c = p_[q->row];
@@ -900,24 +927,28 @@ class word_builder : builder_core<T> {
     return {add_set(i, x, base), true};
   }
 
-  [[gnu::noinline]] int add_set(std::size_t i, word x, int base) {
-    const int s = core::add_state(1);
+  int add_set(std::size_t i, word x, int base) {
+    const int s = core::add_state();
     table_[i] = slot{x, base, s + 1};
-    if (static_cast<std::size_t>(s + 1) * 2 > table_.size()) grow_table();
+    if (static_cast<std::size_t>(s + 1) * 2 > mask_ + 1) [[unlikely]] {
+      grow_table();
+    }
     return s;
   }
 
+  // All zero: every slot free.
   void size_table(std::size_t size) {
-    table_.assign(size, slot{0, 0, 0});
+    table_.reset(new slot[size]());
     mask_ = size - 1;
     shift_ = 64 - std::countr_zero(size);
   }
 
-  void grow_table() {
-    std::vector<slot> old;
-    old.swap(table_);
-    size_table(old.size() * 2);
-    for (const slot& e : old) {
+  [[gnu::noinline]] void grow_table() {
+    const std::unique_ptr<slot[]> old = std::move(table_);
+    const std::size_t old_size = mask_ + 1;
+    size_table(old_size * 2);
+    for (std::size_t s = 0; s < old_size; ++s) {
+      const slot& e = old[s];
       if (e.id == 0) continue;
       std::size_t i = slot_of(e.x, e.base);
       while (table_[i].id != 0) i = (i + 1) & mask_;
@@ -945,9 +976,9 @@ class word_builder : builder_core<T> {
   word row_[64] = {};     // the bits of row r
   word below_[65] = {};   // the bits of rows [0, d)
   std::uint8_t row_of_bit_[64] = {};
-  std::vector<slot> table_;
-  std::size_t mask_ = 0;
-  int shift_ = 64;
+  std::unique_ptr<slot[]> table_;
+  std::size_t mask_ = 0;      // table size - 1
+  std::uint64_t shift_ = 64;  // 64 - log2(table size): slots by the high bits of the hash
   std::vector<frame> stack_;
   // The successors of the open frames, [0, top_) in use; the vector's size is its capacity,
   // grown only when a state opens within rows_ + 1 of it.
