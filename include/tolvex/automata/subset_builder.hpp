@@ -797,11 +797,10 @@ class word_builder : builder_core<T> {
   // Folds each row's members into the row's first bit.
   word fold(word y) const noexcept {
     if constexpr (K >= 0) {
-      for (int covered = 1; covered < K + 1;) {  // the same shifts as fold_, unrolled
-        const int sh = std::min(covered, K + 1 - covered);
-        y |= y >> sh;
-        covered += sh;
-      }
+      // The shifts of fold_ for k + 1 bits per row: 1, then min(2, k - 1), then k - 3.
+      if constexpr (K >= 1) y |= y >> 1;
+      if constexpr (K >= 2) y |= y >> std::min(2, K - 1);
+      if constexpr (K >= 4) y |= y >> (K - 3);
     } else {
       for (int f = 0; f < folds_; ++f) y |= y >> fold_[f];
     }
@@ -855,10 +854,13 @@ class word_builder : builder_core<T> {
     const word* sat = sat_masks(base);
     const word any = saturate(shl(src, 1) | shl(src & below_[last], k1() + 1), sat);
     const int shift = K >= 0 ? k1() : move_shift_;
+    // A character's successor is never empty: its rows are below n - base, so their members
+    // move to a next row inside the window.
     for (successor* e = first + 1; e != end; ++e) {
       settle(*e, saturate((x & e->y) << shift, sat) | any, base);
     }
-    settle(*first, any, base);
+    first->y = 0;
+    if (any != 0) settle(*first, any, base);
     const auto count = static_cast<std::size_t>(end - first);
     std::size_t pairs_begin = 0;
     if constexpr (is_byte_traits<T>) {
@@ -872,10 +874,9 @@ class word_builder : builder_core<T> {
     top_ += count;
   }
 
-  // Stores y, moved down to its first row, with its hash, and fetches its table slot.
+  // Stores y (not empty), moved down to its first row, with its hash, and fetches its table
+  // slot.
   void settle(successor& e, word y, int base) const noexcept {
-    e.y = y;
-    if (y == 0) return;
     const int r = row_of_bit_[std::countr_zero(y)];
     e.y = y >> (r * k1());
     e.base = base + r;
@@ -919,12 +920,12 @@ class word_builder : builder_core<T> {
   // are sets met before); numbering a new set is kept out of line.
   std::pair<int, bool> intern(word x, int base) { return intern(x, base, hash(x, base)); }
   std::pair<int, bool> intern(word x, int base, std::uint64_t h) {
-    std::size_t i = static_cast<std::size_t>(h >> shift_);
-    while (table_[i].id != 0) {
-      if (table_[i].x == x && table_[i].base == base) return {table_[i].id - 1, false};
-      i = (i + 1) & mask_;
+    // A set is never empty, so a free slot (all zero) never matches.
+    for (std::size_t i = static_cast<std::size_t>(h >> shift_);; i = (i + 1) & mask_) {
+      const slot& e = table_[i];
+      if (((e.x ^ x) | static_cast<std::uint32_t>(e.base ^ base)) == 0) return {e.id - 1, false};
+      if (e.id == 0) return {add_set(i, x, base), true};
     }
-    return {add_set(i, x, base), true};
   }
 
   int add_set(std::size_t i, word x, int base) {
@@ -938,7 +939,8 @@ class word_builder : builder_core<T> {
 
   // All zero: every slot free.
   void size_table(std::size_t size) {
-    table_.reset(new slot[size]());
+    table_.reset(new slot[size]);
+    std::memset(static_cast<void*>(table_.get()), 0, size * sizeof(slot));
     mask_ = size - 1;
     shift_ = 64 - std::countr_zero(size);
   }
