@@ -128,7 +128,8 @@ class builder_core {
     pending_.emplace_back(c, target);
   }
 
-  // Gives `state` the next `count` slots of the pair array as its list (filled by fill_list);
+  // Gives `state` the next `count` slots of the pair array as its list (filled in through
+  // pairs_at);
   // returns where it starts.
   std::size_t lay_out(int state, std::size_t count) {
     if (laid_ + count > a_.pairs_.size()) [[unlikely]] {
@@ -140,15 +141,10 @@ class builder_core {
     laid_ += count;
     return rec.begin;
   }
-  // Fills the list laid out for `state` at `at` in one pass, once all of its targets are known:
-  // pair q is (p[first[q].row], first[q].target).
-  template <class Entry>
-  void fill_list(int state, std::size_t at, const Entry* first, std::size_t count,
-                 const char_type* p) noexcept {
-    pair_type* const out = a_.pairs_.data() + at;
-    for (std::size_t q = 0; q < count; ++q) out[q] = pair_type(p[first[q].row], first[q].target);
-    a_.sync_head(state);
-  }
+  // Where pair `at` of the pair array is; moves when the array grows.
+  pair_type* pairs_at(std::size_t at) noexcept { return a_.pairs_.data() + at; }
+  // Once every pair of a laid-out list is in place: the copies in the record.
+  void seal(int state) noexcept { a_.sync_head(state); }
 
   // Closes a state: its pairs were written newest last, the list holds them newest first.
   void close(int state, std::size_t from) {
@@ -582,6 +578,7 @@ class word_builder : builder_core<T> {
  public:
   using char_type = typename T::char_type;
   using automaton_type = automaton<char_type>;
+  using pair_type = typename core::pair_type;
   using word = std::uint64_t;
 
   word_builder(const word_builder&) = delete;  // sat_ may point into the object itself
@@ -663,6 +660,8 @@ class word_builder : builder_core<T> {
     while (!stack_.empty()) {
       frame& f = stack_.back();
       successor* const first = chars_.data() + f.chars_begin;
+      // Bytes: successor q > 0 is pair q - 1 of the list laid out when the state opened.
+      [[maybe_unused]] pair_type* const out = core::pairs_at(f.pairs_begin);
       // Follows the successors from the back until one is new: its subtree comes first.
       int q = f.next;
       while (q > 0) {
@@ -672,6 +671,9 @@ class word_builder : builder_core<T> {
         const int base = e.base;
         const auto [target, fresh] = intern(y, base, e.hash);
         e.target = target;
+        if constexpr (is_byte_traits<T>) {
+          if (q > 0) out[q - 1] = pair_type(p_[e.row], target);
+        }
         if (fresh) {
           f.next = q;
           open(y, base);  // may move the stack and chars_: f and e are not used after this
@@ -680,17 +682,15 @@ class word_builder : builder_core<T> {
       }
       // Every target known: the state closes.
       if (first[0].y != 0) core::set_otherwise(f.state, first[0].target);
-      {
-        const auto count = static_cast<std::size_t>(f.count);
-        if constexpr (is_byte_traits<T>) {
-          core::fill_list(f.state, f.pairs_begin, first + 1, count, p_);
-        } else {
-          const std::size_t from = core::pending_.size();
-          for (std::size_t c = count; c > 0; --c) {
-            if (first[c].y != 0) core::add_pair(from, p_[first[c].row], first[c].target);
-          }
-          core::close(f.state, from);
+      if constexpr (is_byte_traits<T>) {
+        core::seal(f.state);
+      } else {
+        // The pairs in the order of following, as the reference writes them.
+        const std::size_t from = core::pending_.size();
+        for (auto c = static_cast<std::size_t>(f.count); c > 0; --c) {
+          if (first[c].y != 0) core::add_pair(from, p_[first[c].row], first[c].target);
         }
+        core::close(f.state, from);
       }
       top_ = f.chars_begin;
       stack_.pop_back();
@@ -827,40 +827,42 @@ class word_builder : builder_core<T> {
     if (top_ + room > chars_.size()) chars_.resize(2 * chars_.size() + room);
     successor* const first = chars_.data() + top_;
     successor* end = first + 1;
-    // First the characters, each with the rows it moves (kept in y for now).
+    // The successors are independent, so their arithmetic overlaps, and the table slots they
+    // will probe are fetched ahead. The Any targets are part of every one of them.
+    const word src = x & lt_k_;
+    const word* sat = sat_masks(base);
+    const word any = saturate(shl(src, 1) | shl(src & below_[last], k1() + 1), sat);
+    const int shift = K >= 0 ? k1() : move_shift_;
+    const slot* const table = table_.get();
+    const auto table_shift = shift_;
+    // A character's successor is never empty: its rows are below n - base, so their members
+    // move to a next row inside the window.
     if constexpr (is_byte_traits<T>) {
       // Bytes compare by value, so one precomputed set of equal positions per position gives
       // both the first row of each character and all the rows it moves. Rows are marked by
       // their first bit, r (k + 1); multiplying such marks by a full row spreads them to rows.
       const word present = fold(x) & starts_[last];
       const word row0 = row_[0];
+      const word* const same = same_.data() + base;
       word covered = 0;
       for (word q = present; q != 0; q &= q - 1) {
         const int b = std::countr_zero(q);
         if ((covered >> b) & 1) continue;
         const int r = row_of_bit_[b];
-        const word rows = (same_[static_cast<std::size_t>(base + r)] << b) & present;
+        const word rows = (same[r] << b) & present;
         covered |= rows;
-        end->y = rows * row0;
         end->row = base + r;
+        settle(*end, saturate((x & (rows * row0)) << shift, sat) | any, base, table, table_shift);
         ++end;
       }
     } else {
       end = open_chars(x, base, last, first + 1);
-    }
-    // Then every successor at once: they are independent, so their arithmetic overlaps, and
-    // the table slots they will probe are fetched ahead.
-    const word src = x & lt_k_;
-    const word* sat = sat_masks(base);
-    const word any = saturate(shl(src, 1) | shl(src & below_[last], k1() + 1), sat);
-    const int shift = K >= 0 ? k1() : move_shift_;
-    // A character's successor is never empty: its rows are below n - base, so their members
-    // move to a next row inside the window.
-    for (successor* e = first + 1; e != end; ++e) {
-      settle(*e, saturate((x & e->y) << shift, sat) | any, base);
+      for (successor* e = first + 1; e != end; ++e) {
+        settle(*e, saturate((x & e->y) << shift, sat) | any, base, table, table_shift);
+      }
     }
     first->y = 0;
-    if (any != 0) settle(*first, any, base);
+    if (any != 0) settle(*first, any, base, table, table_shift);
     const auto count = static_cast<std::size_t>(end - first);
     std::size_t pairs_begin = 0;
     if constexpr (is_byte_traits<T>) {
@@ -876,12 +878,15 @@ class word_builder : builder_core<T> {
 
   // Stores y (not empty), moved down to its first row, with its hash, and fetches its table
   // slot.
-  void settle(successor& e, word y, int base) const noexcept {
-    const int r = row_of_bit_[std::countr_zero(y)];
-    e.y = y >> (r * k1());
+  // (The table and its shift come as arguments: the stores here could otherwise change them.)
+  void settle(successor& e, word y, int base, const slot* table,
+              std::uint64_t table_shift) const noexcept {
+    const int r = row_of_bit_[__builtin_ctzll(y)];
+    const word z = y >> (r * k1());
+    e.y = z;
     e.base = base + r;
-    e.hash = hash(e.y, e.base);
-    __builtin_prefetch(&table_[static_cast<std::size_t>(e.hash >> shift_)]);
+    e.hash = hash(z, base + r);
+    __builtin_prefetch(&table[e.hash >> table_shift]);
   }
 
   // The characters of a set for a general bundle, written from `out` on: a plain scan,
