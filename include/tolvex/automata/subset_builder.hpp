@@ -662,17 +662,21 @@ class word_builder : builder_core<T> {
       successor* const first = chars_.data() + f.chars_begin;
       // Bytes: successor q > 0 is pair q - 1 of the list laid out when the state opened.
       [[maybe_unused]] pair_type* const out = core::pairs_at(f.pairs_begin);
-      // Follows the successors from the back until one is new: its subtree comes first.
+      // Follows the successors from the back until one is new: its subtree comes first. The
+      // characters first (indices f.next - 1 down to 1), then the Any successor (index 0).
       int q = f.next;
-      while (q > 0) {
+      while (q > 1) {
         successor& e = first[--q];
         const word y = e.y;
-        if (y == 0) continue;  // only the Any successor can be empty
+        if constexpr (!is_byte_traits<T>) {
+          if (y == 0) continue;  // a character unequal to itself under char_compare
+        }
         const int base = e.base;
         const auto [target, fresh] = intern(y, base, e.hash);
-        e.target = target;
         if constexpr (is_byte_traits<T>) {
-          if (q > 0) out[q - 1] = pair_type(p_[e.row], target);
+          out[q - 1] = pair_type(p_[e.row], target);
+        } else {
+          e.target = target;
         }
         if (fresh) {
           f.next = q;
@@ -680,8 +684,18 @@ class word_builder : builder_core<T> {
           goto next;
         }
       }
+      if (q == 1 && first[0].y != 0) {
+        const word y = first[0].y;
+        const int base = first[0].base;
+        const auto [target, fresh] = intern(y, base, first[0].hash);
+        core::set_otherwise(f.state, target);
+        if (fresh) {
+          f.next = 0;
+          open(y, base);  // as above
+          goto next;
+        }
+      }
       // Every target known: the state closes.
-      if (first[0].y != 0) core::set_otherwise(f.state, first[0].target);
       if constexpr (is_byte_traits<T>) {
         core::seal(f.state);
       } else {
@@ -706,7 +720,7 @@ class word_builder : builder_core<T> {
     std::uint64_t hash;
     int base;
     int row;     // on a character: a pattern position holding it
-    int target;  // its number, once followed
+    int target;  // general bundles: its number, once followed
   };
   // An open state. Its successors are chars_[chars_begin, chars_begin + 1 + m): first the one
   // for any other character, then those of its m characters in order of first meeting; they
