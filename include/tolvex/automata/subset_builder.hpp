@@ -110,7 +110,9 @@ class builder_core {
     }
   }
 
-  void set_final(int state) noexcept { a_.states_[static_cast<std::size_t>(state)].final = 1; }
+  void set_final(int state, bool final) noexcept {
+    a_.states_[static_cast<std::size_t>(state)].final = final ? 1 : 0;
+  }
   void set_otherwise(int state, int target) noexcept {
     a_.states_[static_cast<std::size_t>(state)].otherwise = target;
   }
@@ -523,7 +525,7 @@ class subset_builder : builder_core<T> {
     const word* x = key(state);
     if (n_ - base < rows_) {
       const long long lo = static_cast<long long>(n_ - base) * k1_;
-      if (any_in(x, lo, lo + k1_)) core::set_final(state);
+      if (any_in(x, lo, lo + k1_)) core::set_final(state, true);
     }
     const std::size_t rows_begin = rows_stack_.size();
     const int last = std::min(n_ - base, rows_);
@@ -835,7 +837,8 @@ class word_builder : builder_core<T> {
   void open(word x, int base) {
     const int last = std::min(n_ - base, rows_);  // rows with a next row (i < n)
     const int state = core::len() - 1;
-    if (n_ - base < rows_ && (x & row_[n_ - base])) core::set_final(state);
+    // Final when a member is on row n (row_[d] is empty for d >= rows_, which is below 64).
+    core::set_final(state, (x & row_[std::min(n_ - base, rows_)]) != 0);
     // At most one character per row, plus the Any successor.
     const auto room = static_cast<std::size_t>(rows_ + 1);
     if (top_ + room > chars_.size()) chars_.resize(2 * chars_.size() + room);
@@ -858,13 +861,12 @@ class word_builder : builder_core<T> {
       const word present = fold(x) & starts_[last];
       const word row0 = row_[0];
       const word* const same = same_.data() + base;
-      word covered = 0;
-      for (word q = present; q != 0; q &= q - 1) {
-        const int b = std::countr_zero(q);
-        if ((covered >> b) & 1) continue;
+      // Each character takes the marks of all its rows off the rest: no test per row.
+      for (word q = present; q != 0;) {
+        const int b = __builtin_ctzll(q);
         const int r = row_of_bit_[b];
         const word rows = (same[r] << b) & present;
-        covered |= rows;
+        q &= ~rows;
         end->row = base + r;
         settle(*end, saturate((x & (rows * row0)) << shift, sat) | any, base, table, table_shift);
         ++end;
