@@ -737,9 +737,9 @@ class word_builder : builder_core<T> {
   };
   // A set and its number; all zero for a free slot (numbers are kept plus one).
   struct slot {
-    word x;
-    std::int32_t base;
-    std::int32_t id;  // state + 1
+    word x;             // packed: the set and its first row
+    std::int32_t base;  // packed: 0
+    std::int32_t id;    // state + 1
   };
 
   // Sized for the usual number of states, so that it rarely grows: about 4, 15, 50 and 150
@@ -927,14 +927,29 @@ class word_builder : builder_core<T> {
     return out;
   }
 
+  // Up to limit 3 a set takes at most 2 (k + 1)^2 <= 32 bits, so the set and its first row
+  // pack into one word: a slot holds that word (and no row), and a probe is one comparison.
+  static constexpr bool packed = K >= 0 && 2 * (K + 1) * (K + 1) <= 32;
+  static word pack(word x, int base) noexcept {
+    return x | static_cast<word>(static_cast<std::uint32_t>(base)) << 32;
+  }
+
   // Multiplicative hashing on the high bits, which depend on every bit of the key.
   static std::uint64_t hash(word x, int base) noexcept {
-    const std::uint64_t key =
-        x ^ (static_cast<std::uint64_t>(static_cast<std::uint32_t>(base)) * 0x9E3779B97F4A7C15ull);
-    return key * 0xD6E8FEB86659FD93ull;
+    if constexpr (packed) {
+      return pack(x, base) * 0xD6E8FEB86659FD93ull;
+    } else {
+      const std::uint64_t key = x ^ (static_cast<std::uint64_t>(static_cast<std::uint32_t>(base)) *
+                                     0x9E3779B97F4A7C15ull);
+      return key * 0xD6E8FEB86659FD93ull;
+    }
   }
-  std::size_t slot_of(word x, int base) const noexcept {
-    return static_cast<std::size_t>(hash(x, base) >> shift_);
+  std::size_t slot_of(const slot& e) const noexcept {
+    if constexpr (packed) {
+      return static_cast<std::size_t>((e.x * 0xD6E8FEB86659FD93ull) >> shift_);
+    } else {
+      return static_cast<std::size_t>(hash(e.x, e.base) >> shift_);
+    }
   }
 
   // The number of the set and whether it is new. The probe is the hot path (most successors
@@ -942,16 +957,23 @@ class word_builder : builder_core<T> {
   std::pair<int, bool> intern(word x, int base) { return intern(x, base, hash(x, base)); }
   std::pair<int, bool> intern(word x, int base, std::uint64_t h) {
     // A set is never empty, so a free slot (all zero) never matches.
+    [[maybe_unused]] const word key = pack(x, base);
     for (std::size_t i = static_cast<std::size_t>(h >> shift_);; i = (i + 1) & mask_) {
       const slot& e = table_[i];
-      if (((e.x ^ x) | static_cast<std::uint32_t>(e.base ^ base)) == 0) return {e.id - 1, false};
+      bool match;
+      if constexpr (packed) {
+        match = e.x == key;
+      } else {
+        match = ((e.x ^ x) | static_cast<std::uint32_t>(e.base ^ base)) == 0;
+      }
+      if (match) return {e.id - 1, false};
       if (e.id == 0) return {add_set(i, x, base), true};
     }
   }
 
   int add_set(std::size_t i, word x, int base) {
     const int s = core::add_state();
-    table_[i] = slot{x, base, s + 1};
+    table_[i] = packed ? slot{pack(x, base), 0, s + 1} : slot{x, base, s + 1};
     if (static_cast<std::size_t>(s + 1) * 2 > mask_ + 1) [[unlikely]] {
       grow_table();
     }
@@ -973,7 +995,7 @@ class word_builder : builder_core<T> {
     for (std::size_t s = 0; s < old_size; ++s) {
       const slot& e = old[s];
       if (e.id == 0) continue;
-      std::size_t i = slot_of(e.x, e.base);
+      std::size_t i = slot_of(e);
       while (table_[i].id != 0) i = (i + 1) & mask_;
       table_[i] = e;
     }
