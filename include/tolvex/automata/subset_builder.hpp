@@ -599,7 +599,7 @@ class word_builder : builder_core<T> {
       lt_k_ |= shl(row0 >> 1, r * k1_);  // bits j < k of row r
       below_[r + 1] = below_[r] | row_[r];
     }
-    for (int b = 0, r = 0, in_row = 0; b < 64; ++b) {
+    for (int b = 0, r = 0, in_row = 0; b < rows_ * k1_; ++b) {  // the bits of the window
       row_of_bit_[b] = static_cast<std::uint8_t>(r);
       if (++in_row == k1_) in_row = 0, ++r;
     }
@@ -651,8 +651,7 @@ class word_builder : builder_core<T> {
     // About k + 1 pairs per state on average (fewer at the small limits).
     core::reserve(expect * static_cast<std::size_t>(std::min(k_ + 1, 8)), depth, is_byte_traits<T>);
     stack_.reserve(std::min<std::size_t>(depth, 1 << 12));
-    chars_.resize(std::min<std::size_t>(depth * static_cast<std::size_t>(rows_ + 1), 1 << 14) +
-                  static_cast<std::size_t>(rows_ + 1));
+    grow_chars(std::min<std::size_t>(depth * static_cast<std::size_t>(rows_ + 1), 1 << 14));
 
     // The start set: (0, 0) saturated.
     const word start = saturate(word{1}, sat_masks(0));
@@ -661,7 +660,7 @@ class word_builder : builder_core<T> {
 
     while (!stack_.empty()) {
       frame& f = stack_.back();
-      successor* const first = chars_.data() + f.chars_begin;
+      successor* const first = chars_.get() + f.chars_begin;
       // Bytes: successor q > 0 is pair q - 1 of the list laid out when the state opened.
       [[maybe_unused]] pair_type* const out = core::pairs_at(f.pairs_begin);
       // Follows the successors from the back until one is new: its subtree comes first. The
@@ -841,8 +840,10 @@ class word_builder : builder_core<T> {
     core::set_final(state, (x & row_[std::min(n_ - base, rows_)]) != 0);
     // At most one character per row, plus the Any successor.
     const auto room = static_cast<std::size_t>(rows_ + 1);
-    if (top_ + room > chars_.size()) chars_.resize(2 * chars_.size() + room);
-    successor* const first = chars_.data() + top_;
+    if (top_ + room > chars_size_) [[unlikely]] {
+      grow_chars(2 * chars_size_);
+    }
+    successor* const first = chars_.get() + top_;
     successor* end = first + 1;
     // The successors are independent, so their arithmetic overlaps, and the table slots they
     // will probe are fetched ahead. The Any targets are part of every one of them.
@@ -980,6 +981,15 @@ class word_builder : builder_core<T> {
     return s;
   }
 
+  // At least `size` + rows_ + 1 entries, the ones in use kept.
+  [[gnu::noinline]] void grow_chars(std::size_t size) {
+    size += static_cast<std::size_t>(rows_ + 1);
+    std::unique_ptr<successor[]> bigger(new successor[size]);
+    std::copy(chars_.get(), chars_.get() + top_, bigger.get());
+    chars_ = std::move(bigger);
+    chars_size_ = size;
+  }
+
   // All zero: every slot free.
   void size_table(std::size_t size) {
     table_.reset(new slot[size]);
@@ -1025,9 +1035,11 @@ class word_builder : builder_core<T> {
   std::size_t mask_ = 0;      // table size - 1
   std::uint64_t shift_ = 64;  // 64 - log2(table size): slots by the high bits of the hash
   std::vector<frame> stack_;
-  // The successors of the open frames, [0, top_) in use; the vector's size is its capacity,
-  // grown only when a state opens within rows_ + 1 of it.
-  std::vector<successor> chars_;
+  // The successors of the open frames, [0, top_) in use, in an array of chars_size_ (left
+  // uninitialised: every entry is written before it is read), grown when a state opens within
+  // rows_ + 1 of its end.
+  std::unique_ptr<successor[]> chars_;
+  std::size_t chars_size_ = 0;
   std::size_t top_ = 0;
   std::vector<word> same_;  // bytes: bit d (k + 1) of same_[i] when p[i + d] == p[i], d < rows
 };
