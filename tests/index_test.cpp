@@ -351,14 +351,31 @@ TEST(Index, NodesWithEveryByteAsAChild) {
 }
 
 // of_list takes any range of pairs, also one that makes its pairs on the fly: the build must
-// not keep pointers to elements that die with the iteration step.
+// not keep pointers to elements that die with the iteration step. (A hand-written range rather
+// than std::views::transform, which clang 14 cannot compile against libstdc++ 12.)
+struct pairs_by_value {
+  const std::vector<std::string>* words;
+  struct iterator {
+    const std::vector<std::string>* words;
+    std::size_t i;
+    using value_type = std::pair<std::string, int>;
+    using difference_type = std::ptrdiff_t;
+    value_type operator*() const { return {(*words)[i], static_cast<int>(i)}; }
+    iterator& operator++() {
+      ++i;
+      return *this;
+    }
+    iterator operator++(int) { return {words, i++}; }
+    bool operator==(const iterator& o) const { return i == o.i; }
+  };
+  iterator begin() const { return {words, 0}; }
+  iterator end() const { return {words, words->size()}; }
+};
+
 TEST(Index, OfListOverARangeYieldingPairsByValue) {
   const std::vector<std::string> words = {"kitten", "sitting", "mitten", "kitten", "a", ""};
-  auto pairs =
-      std::views::iota(std::size_t{0}, words.size()) | std::views::transform([&](std::size_t i) {
-        return std::pair<std::string, int>(words[i], static_cast<int>(i));
-      });
-  const auto idx = Index::of_list(pairs);
+  static_assert(std::ranges::input_range<const pairs_by_value>);
+  const auto idx = Index::of_list(pairs_by_value{&words});
   const Entries expected = {{"sitting", 1}, {"mitten", 2}, {"kitten", 3}, {"a", 4}, {"", 5}};
   EXPECT_EQ(Index::to_list(idx), expected);
   EXPECT_EQ(Index::retrieve_l(1, idx, "kitten"), (std::vector<int>{2, 3}));
