@@ -51,6 +51,7 @@ unset logscale
 set style data linespoints
 set title "Automaton construction time by pattern length"
 set logscale xy
+set xrange [3:200]
 set xlabel "pattern length (characters)"
 set ylabel "microseconds per automaton (log scale)"
 set key left top
