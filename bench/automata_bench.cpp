@@ -22,26 +22,17 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "tolvex/tolvex.hpp"
 
 namespace {
 
 const std::vector<std::string>& dictionary() {
-  static const std::vector<std::string> words = [] {
-    std::vector<std::string> out;
-#ifdef TOLVEX_WORD_LIST
-    std::ifstream in(TOLVEX_WORD_LIST);
-    for (std::string w; std::getline(in, w);) {
-      if (!w.empty()) out.push_back(w);
-    }
-#endif
-    return out;
-  }();
+  static const std::vector<std::string> words = tolvex::bench::read_words();
   return words;
 }
 

@@ -18,13 +18,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <random>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "tolvex/edit_distance.hpp"
 
 #ifdef TOLVEX_HAVE_EDLIB
@@ -59,22 +59,10 @@ std::string with_edits(std::mt19937_64& rng, std::string s, std::size_t edits) {
   return s;
 }
 
-const char* word_list_path() {
-#ifdef TOLVEX_WORD_LIST
-  return TOLVEX_WORD_LIST;
-#else
-  return "/usr/share/dict/american-english-insane";
-#endif
-}
-
 // Empty when the word list is missing (the benchmark then reports an error and skips).
 const pair_list& word_pairs() {
   static const pair_list pairs = [] {
-    std::vector<std::string> words;
-    std::ifstream in(word_list_path());
-    for (std::string w; std::getline(in, w);) {
-      if (!w.empty()) words.push_back(std::move(w));
-    }
+    const std::vector<std::string> words = tolvex::bench::read_words();
     pair_list out;
     if (words.empty()) return out;
     std::mt19937_64 rng(20240601);

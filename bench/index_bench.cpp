@@ -35,19 +35,12 @@
 #include <utility>
 #include <vector>
 
+#include "bench_support.hpp"
 #include "tolvex/tolvex.hpp"
 
 namespace {
 
 using pair_list = std::vector<std::pair<std::string, int>>;
-
-const char* word_list_path() {
-#ifdef TOLVEX_WORD_LIST
-  return TOLVEX_WORD_LIST;
-#else
-  return "/usr/share/dict/american-english-insane";
-#endif
-}
 
 // The misspellings sit in the shared folder beside the checkout; TOLVEX_MISSPELLINGS_DIR
 // overrides.
@@ -60,7 +53,7 @@ std::filesystem::path misspellings_dir() {
 const pair_list& word_pairs() {
   static const pair_list pairs = [] {
     pair_list out;
-    std::ifstream in(word_list_path());
+    std::ifstream in(tolvex::bench::word_list_path());
     int line = 0;
     for (std::string w; std::getline(in, w); ++line) {
       if (!w.empty()) out.emplace_back(std::move(w), line);
