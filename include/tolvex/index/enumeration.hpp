@@ -42,7 +42,7 @@ void enumerate_fold_order(const node_header* root, Visit&& visit) {
   auto enter = [&](const node_header* h) {
     if (node_has(h)) visit(std::span<const C>(path), node_value<V, C>(h));
     const std::size_t n = node_count(h);
-    if (n != 0) stack.push_back({node_chars<V, C>(h, n), node_children(h, n), 0, n});
+    if (n != 0) stack.push_back({node_chars<V, C>(h, n), node_children<V, C>(h, n), 0, n});
     return n != 0;
   };
   enter(root);
@@ -115,7 +115,7 @@ class enumerate_step final : public seq_impl<std::pair<typename T::string_type, 
       std::shared_ptr<const enumerate_step> r = cur->rest_;
       const std::size_t n = node_count(cur->node_);
       const C* chars = node_chars<V, C>(cur->node_, n);
-      node_header* const* kids = node_children(cur->node_, n);
+      node_header* const* kids = node_children<V, C>(cur->node_, n);
       for (std::size_t i = 0; i < n; ++i) {
         r = std::make_shared<const enumerate_step>(
             cur->keep_, kids[i], std::make_shared<const cell>(chars[i], cur->path_), std::move(r));
@@ -196,7 +196,7 @@ class enumerate_step final : public seq_impl<std::pair<typename T::string_type, 
       const std::size_t n = node_count(h);
       const bool has = node_has(h);
       if (n != 0) {
-        stack_.push_back({node_chars<V, C>(h, n), node_children(h, n), n});
+        stack_.push_back({node_chars<V, C>(h, n), node_children<V, C>(h, n), n});
       } else if (!stack_.empty()) {
         // A leaf below the start node: report it and drop its character at once.
         if (has) {

@@ -63,7 +63,7 @@ struct index_component {
     static index<V> find(const index<V>& n, const char_type& c) {
       const auto [pos, found] = locate_edge<T, V>(n.root_, c);
       if (!found) throw not_found("index: no child for the character");
-      return index<V>::share(node_children(n.root_, node_count(n.root_))[pos]);
+      return index<V>::share(node_children<V, C>(n.root_, node_count(n.root_))[pos]);
     }
 
     /// Calls f(c, child) for each binding in increasing char_compare order.
@@ -71,7 +71,7 @@ struct index_component {
     static void iter(const index<V>& n, F&& f) {
       const std::size_t count = node_count(n.root_);
       const C* chars = node_chars<V, C>(n.root_, count);
-      node_header* const* kids = node_children(n.root_, count);
+      node_header* const* kids = node_children<V, C>(n.root_, count);
       for (std::size_t i = 0; i < count; ++i) f(chars[i], index<V>::share(kids[i]));
     }
   };
@@ -132,7 +132,8 @@ struct index_component {
       } catch (const not_found&) {
         how = 2;
       }
-      const node_header* next = how == 0 ? node_children(node, node_count(node))[pos] : &empty_node;
+      const node_header* next =
+          how == 0 ? node_children<V, C>(node, node_count(node))[pos] : &empty_node;
       path.push_back({node, pos, std::move(c), how});
       node = next;
     }
@@ -148,7 +149,7 @@ struct index_component {
       }
       const node_header* p = step.node;
       const std::size_t n = node_count(p);
-      node_header* const* kids = node_children(p, n);
+      node_header* const* kids = node_children<V, C>(p, n);
       if (is_empty_node(result.root_)) {
         result = found ? without_child<V>(p, pos) : index<V>::share(p);
       } else if (found) {
@@ -280,7 +281,7 @@ struct index_component {
   static index<V> clone(const node_header* h, Init* init) {
     const std::size_t n = node_count(h);
     const C* chars = node_chars<V, C>(h, n);
-    node_header* const* kids = node_children(h, n);
+    node_header* const* kids = node_children<V, C>(h, n);
     return index<V>::adopt(node_make<V, C, false>(
         nullptr, n, [chars](std::size_t i) -> const C& { return chars[i]; },
         [kids](std::size_t i) -> const node_header* { return kids[i]; }, init));
@@ -297,7 +298,7 @@ struct index_component {
                              const node_header* child) {
     const std::size_t n = node_count(p);
     const C* chars = node_chars<V, C>(p, n);
-    node_header* const* kids = node_children(p, n);
+    node_header* const* kids = node_children<V, C>(p, n);
     auto copy = value_copier<V>(p);
     auto* init = node_has(p) ? &copy : nullptr;
     if (c == nullptr) {
@@ -322,7 +323,7 @@ struct index_component {
     const std::size_t n = node_count(p);
     if (n == 1 && !node_has(p)) return index<V>();
     const C* chars = node_chars<V, C>(p, n);
-    node_header* const* kids = node_children(p, n);
+    node_header* const* kids = node_children<V, C>(p, n);
     auto copy = value_copier<V>(p);
     auto* init = node_has(p) ? &copy : nullptr;
     return index<V>::adopt(node_make<V, C, false>(

@@ -4,12 +4,16 @@
 //
 //   node_header   refs (atomic, 4 bytes) and meta (4 bytes)
 //   [count word]  8 bytes, only for nodes with 255 or more children
-//   children      count pointers to the child nodes, in increasing char_compare order
+//   chars         count characters, chars[i] labels the edge to children[i], in increasing
+//                 char_compare order
 //   [value]       one V, only when a key ends here
-//   chars         count characters, chars[i] labels the edge to children[i]
+//   children      count pointers to the child nodes
 //
 // so that a node with one child and an int value takes 24 bytes, a leaf with an int value 16.
-// The walk over the trie waits on memory, so node size and locality decide retrieval speed.
+// The walk over the trie waits on memory, so node size and locality decide retrieval speed:
+// the characters, which the walk reads at every node it enters, sit at a fixed offset right
+// after the header, in the same cache line; the child pointers are read only for the edges
+// the walk takes.
 //
 // Nodes built in bulk (of_list) are carved from chunks owned by no one but their nodes: a chunk
 // counts its live nodes (plus one while its builder still allocates from it) and frees itself
@@ -79,19 +83,19 @@ struct node_layout {
   static constexpr std::size_t up(std::size_t x, std::size_t a) noexcept {
     return (x + a - 1) / a * a;
   }
-  static constexpr std::size_t children_offset(std::size_t n) noexcept {
-    return n >= node_wide ? 16 : 8;
+  /// Where the characters start: after the header and, for wide nodes, the count word.
+  static constexpr std::size_t chars_offset(std::size_t n) noexcept {
+    return up(n >= node_wide ? 16 : 8, alignof(C));
   }
   static constexpr std::size_t value_offset(std::size_t n) noexcept {
-    return up(children_offset(n) + n * sizeof(node_header*), alignof(V));
+    return up(chars_offset(n) + n * sizeof(C), alignof(V));
   }
-  static constexpr std::size_t chars_offset(std::size_t n, bool has_value) noexcept {
-    return up(
-        has_value ? value_offset(n) + sizeof(V) : children_offset(n) + n * sizeof(node_header*),
-        alignof(C));
+  static constexpr std::size_t children_offset(std::size_t n, bool has_value) noexcept {
+    return up(has_value ? value_offset(n) + sizeof(V) : chars_offset(n) + n * sizeof(C),
+              alignof(node_header*));
   }
   static constexpr std::size_t size(std::size_t n, bool has_value) noexcept {
-    return up(chars_offset(n, has_value) + n * sizeof(C), align);
+    return up(children_offset(n, has_value) + n * sizeof(node_header*), align);
   }
 };
 
@@ -105,10 +109,11 @@ inline std::size_t node_count(const node_header* h) noexcept {
 
 inline bool node_has(const node_header* h) noexcept { return (h->meta & node_has_value) != 0; }
 
-/// The child pointers of h (node_count(h) of them).
-inline node_header* const* node_children(const node_header* h, std::size_t n) noexcept {
-  return std::launder(reinterpret_cast<node_header* const*>(reinterpret_cast<const char*>(h) +
-                                                            (n >= node_wide ? 16 : 8)));
+/// The child pointers of h (n = node_count(h) of them).
+template <class V, class C>
+node_header* const* node_children(const node_header* h, std::size_t n) noexcept {
+  return std::launder(reinterpret_cast<node_header* const*>(
+      reinterpret_cast<const char*>(h) + node_layout<V, C>::children_offset(n, node_has(h))));
 }
 
 /// The value of h; h must hold one.
@@ -118,11 +123,11 @@ const V& node_value(const node_header* h) noexcept {
                                                   node_layout<V, C>::value_offset(node_count(h))));
 }
 
-/// The edge characters of h, in increasing char_compare order.
+/// The edge characters of h (n = node_count(h) of them), in increasing char_compare order.
 template <class V, class C>
 const C* node_chars(const node_header* h, std::size_t n) noexcept {
   return std::launder(reinterpret_cast<const C*>(reinterpret_cast<const char*>(h) +
-                                                 node_layout<V, C>::chars_offset(n, node_has(h))));
+                                                 node_layout<V, C>::chars_offset(n)));
 }
 
 inline void node_retain(const node_header* h) noexcept {
@@ -197,7 +202,7 @@ void node_release_dead(node_header* root) noexcept {
   std::size_t i = 0;
   for (;;) {
     const std::size_t n = node_count(cur);
-    auto** slots = const_cast<node_header**>(node_children(cur, n));
+    auto** slots = const_cast<node_header**>(node_children<V, C>(cur, n));
     node_header* down = nullptr;
     while (i < n) {
       node_header* child = slots[i++];
@@ -220,7 +225,7 @@ void node_release_dead(node_header* root) noexcept {
     if (parent == nullptr) return;
     cur = parent;
     i = cur->refs.load(std::memory_order_relaxed);
-    auto** up_slots = const_cast<node_header**>(node_children(cur, node_count(cur)));
+    auto** up_slots = const_cast<node_header**>(node_children<V, C>(cur, node_count(cur)));
     parent = up_slots[i - 1];
   }
 }
@@ -307,7 +312,7 @@ node_header* node_make(node_arena* arena, std::size_t n, CharAt&& char_at, Child
   auto* h = ::new (mem) node_header{{1}, meta};
   char* base = static_cast<char*>(mem);
   if (n >= node_wide) ::new (base + 8) std::uint64_t(n);
-  C* chars = reinterpret_cast<C*>(base + layout::chars_offset(n, hv));
+  C* chars = reinterpret_cast<C*>(base + layout::chars_offset(n));
   std::size_t made = 0;
   try {
     for (; made < n; ++made) ::new (static_cast<void*>(chars + made)) C(char_at(made));
@@ -317,7 +322,7 @@ node_header* node_make(node_arena* arena, std::size_t n, CharAt&& char_at, Child
     node_free_memory<V, C>(h);
     throw;
   }
-  auto** slots = reinterpret_cast<node_header**>(base + layout::children_offset(n));
+  auto** slots = reinterpret_cast<node_header**>(base + layout::children_offset(n, hv));
   for (std::size_t i = 0; i < n; ++i) {
     const node_header* child = child_at(i);
     if constexpr (!Adopt) node_retain(child);

@@ -39,10 +39,12 @@
 namespace tolvex::detail {
 
 /// The moves of a byte-string automaton as one flat table, for the walk's inner loop: a row
-/// per state, a column per character class. Explicit transitions exist only on pattern bytes,
-/// so the classes are the distinct pattern bytes plus one for every other byte (whose move is
-/// the otherwise target). Built in O(states x classes) steps; skipped (empty) when it would
-/// exceed 2^20 entries, as for very long patterns.
+/// per state, a column per character class, and a last column holding the state's final flag.
+/// Explicit transitions exist only on pattern bytes, so the classes are the distinct pattern
+/// bytes plus one for every other byte (whose move is the otherwise target). An entry names its
+/// target by the offset of the target's row (-1: no move), so a step is two loads and no
+/// multiply. Built in O(states x classes) steps; skipped (empty) when it would exceed 2^20
+/// entries, as for very long patterns.
 class byte_step_table {
  public:
   byte_step_table() = default;
@@ -57,7 +59,8 @@ class byte_step_table {
         cls[b] = static_cast<std::uint16_t>(members.size());
       }
     }
-    width_ = members.size() + 1;
+    const std::size_t classes = members.size() + 1;
+    width_ = classes + 1;
     const auto states = static_cast<std::size_t>(a.len());
     if (states * width_ > (std::size_t{1} << 20)) return;
     int other = -1;  // a byte outside the pattern, if any
@@ -66,33 +69,37 @@ class byte_step_table {
     }
     for (std::size_t b = 0; b < 256; ++b) cls_[b] = cls[b];
     next_.resize(states * width_);
-    final_.resize(states);
+    const int w = static_cast<int>(width_);
+    auto offset = [w](int t) { return t < 0 ? -1 : t * w; };
     for (std::size_t s = 0; s < states; ++s) {
       const int si = static_cast<int>(s);
       int* row = next_.data() + s * width_;
-      row[0] = other < 0 ? -1 : ops::step(a, si, static_cast<char>(other));
+      row[0] = other < 0 ? -1 : offset(ops::step(a, si, static_cast<char>(other)));
       for (std::size_t j = 0; j < members.size(); ++j) {
-        row[j + 1] = ops::step(a, si, static_cast<char>(members[j]));
+        row[j + 1] = offset(ops::step(a, si, static_cast<char>(members[j])));
       }
-      final_[s] = ops::accepts(a, si) ? 1 : 0;
+      row[classes] = ops::accepts(a, si) ? 1 : 0;
     }
   }
 
   bool usable() const noexcept { return !next_.empty(); }
-  const int* row(int s) const noexcept {
-    return next_.data() + static_cast<std::size_t>(s) * width_;
-  }
+  /// The row offset of state s.
+  int offset(int s) const noexcept { return s * static_cast<int>(width_); }
+  /// The row at offset o.
+  const int* row_at(int o) const noexcept { return next_.data() + o; }
   const std::uint16_t* classes() const noexcept { return cls_.data(); }
+  /// Whether the state whose row is `row` is final.
+  bool row_accepts(const int* row) const noexcept { return row[width_ - 1] != 0; }
   int step(int s, char c) const noexcept {
-    return next_[static_cast<std::size_t>(s) * width_ + cls_[static_cast<unsigned char>(c)]];
+    const int t = row_at(offset(s))[cls_[static_cast<unsigned char>(c)]];
+    return t < 0 ? -1 : t / static_cast<int>(width_);
   }
-  bool accepts(int s) const noexcept { return final_[static_cast<std::size_t>(s)] != 0; }
+  bool accepts(int s) const noexcept { return row_accepts(row_at(offset(s))); }
 
  private:
   std::array<std::uint16_t, 256> cls_{};
-  std::size_t width_ = 1;
+  std::size_t width_ = 2;
   std::vector<int> next_;
-  std::vector<unsigned char> final_;
 };
 
 /// The automaton of a query and, for byte strings, its step table.
@@ -165,6 +172,9 @@ class retrieve_walker {
 
   /// Starts the walk at h, which the automaton reached in state s.
   void start(const node_header* h, int s) {
+    if constexpr (is_byte_traits<T>) {
+      if (q_->table.usable()) s = q_->table.offset(s);
+    }
     stack_[0] = {h, s};
     top_ = 1;
   }
@@ -172,31 +182,17 @@ class retrieve_walker {
   /// The next reported value, or nullptr at the end. The pointer refers into the index and
   /// stays valid while the index lives.
   const V* next() {
+    if constexpr (is_byte_traits<T>) {
+      if (q_->table.usable()) return next_by_table();
+    }
     while (top_ != 0) {
       const item it = stack_[--top_];
       const std::size_t n = node_count(it.node);
       if (n != 0) {
         if (top_ + n > stack_.size()) stack_.resize(std::max(2 * stack_.size(), top_ + n));
         const C* chars = node_chars<V, C>(it.node, n);
-        node_header* const* kids = node_children(it.node, n);
+        node_header* const* kids = node_children<V, C>(it.node, n);
         item* out = stack_.data() + top_;
-        if constexpr (is_byte_traits<T>) {
-          if (q_->table.usable()) {
-            const int* row = q_->table.row(it.state);
-            const std::uint16_t* cls = q_->table.classes();
-            for (std::size_t i = 0; i < n; ++i) {
-              const int t = row[cls[static_cast<unsigned char>(chars[i])]];
-              if (t < 0) continue;
-              prefetch_node(kids[i]);
-              *out++ = {kids[i], t};
-            }
-            top_ = static_cast<std::size_t>(out - stack_.data());
-            if (node_has(it.node) && q_->table.accepts(it.state)) {
-              return &node_value<V, C>(it.node);
-            }
-            continue;
-          }
-        }
         for (std::size_t i = 0; i < n; ++i) {
           const int t = q_->step(it.state, chars[i]);
           if (t < 0) continue;
@@ -206,6 +202,38 @@ class retrieve_walker {
         top_ = static_cast<std::size_t>(out - stack_.data());
       }
       if (node_has(it.node) && q_->accepts(it.state)) return &node_value<V, C>(it.node);
+    }
+    return nullptr;
+  }
+
+ private:
+  // The walk over a byte step table; the stack's states are row offsets.
+  const V* next_by_table() {
+    const byte_step_table& table = q_->table;
+    const std::uint16_t* cls = table.classes();
+    while (top_ != 0) {
+      const item it = stack_[--top_];
+      const int* row = table.row_at(it.state);
+      const std::uint32_t meta = it.node->meta;
+      std::size_t n = meta & node_count_mask;
+      if (n != 0) {
+        if (n == node_wide) n = node_count(it.node);
+        if (top_ + n > stack_.size()) stack_.resize(std::max(2 * stack_.size(), top_ + n));
+        const C* chars = node_chars<V, C>(it.node, n);
+        node_header* const* kids = nullptr;  // found on the first edge taken
+        item* out = stack_.data() + top_;
+        for (std::size_t i = 0; i < n; ++i) {
+          const int t = row[cls[static_cast<unsigned char>(chars[i])]];
+          if (t < 0) continue;
+          if (kids == nullptr) kids = node_children<V, C>(it.node, n);
+          prefetch_node(kids[i]);
+          *out++ = {kids[i], t};
+        }
+        top_ = static_cast<std::size_t>(out - stack_.data());
+      }
+      if ((meta & node_has_value) != 0 && table.row_accepts(row)) {
+        return &node_value<V, C>(it.node);
+      }
     }
     return nullptr;
   }
@@ -252,7 +280,7 @@ class retrieve_step final : public seq_impl<V> {
       std::shared_ptr<const retrieve_step> r = cur->rest_;
       const std::size_t n = node_count(cur->node_);
       const C* chars = node_chars<V, C>(cur->node_, n);
-      node_header* const* kids = node_children(cur->node_, n);
+      node_header* const* kids = node_children<V, C>(cur->node_, n);
       for (std::size_t i = 0; i < n; ++i) {
         const int t = q.step(cur->state_, chars[i]);
         if (t >= 0) r = std::make_shared<const retrieve_step>(cur->ctx_, kids[i], t, std::move(r));
