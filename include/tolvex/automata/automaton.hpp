@@ -36,6 +36,7 @@ template <StringTraits T>
 struct printer;
 template <StringTraits T>
 class builder_core;
+class byte_step_table;
 
 /// Copies of the first two pairs of a state's list (for character types that can be held so).
 template <class C, bool = std::is_default_constructible_v<C>>
@@ -75,6 +76,7 @@ class automaton {
   friend struct printer;
   template <StringTraits T>
   friend class builder_core;
+  friend class byte_step_table;  // the index's flat step table reads the lists
 
   struct state_record {
     std::uint32_t begin = 0;  // first pair of the state's list

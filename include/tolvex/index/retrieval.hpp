@@ -49,7 +49,6 @@ class byte_step_table {
  public:
   byte_step_table() = default;
   byte_step_table(const automaton<char>& a, const std::string& pattern) {
-    using ops = construction<byte_string_traits>;
     std::array<std::uint16_t, 256> cls{};
     std::vector<unsigned char> members;
     for (char c : pattern) {
@@ -63,22 +62,27 @@ class byte_step_table {
     width_ = classes + 1;
     const auto states = static_cast<std::size_t>(a.len());
     if (states * width_ > (std::size_t{1} << 20)) return;
-    int other = -1;  // a byte outside the pattern, if any
-    for (int b = 0; b < 256 && other < 0; ++b) {
-      if (cls[static_cast<std::size_t>(b)] == 0) other = b;
+    bool all_bytes = true;  // every byte is a pattern byte: class 0 has no members
+    for (std::size_t b = 0; b < 256; ++b) {
+      cls_[b] = cls[b];
+      if (cls[b] == 0) all_bytes = false;
     }
-    for (std::size_t b = 0; b < 256; ++b) cls_[b] = cls[b];
     next_.resize(states * width_);
     const int w = static_cast<int>(width_);
-    auto offset = [w](int t) { return t < 0 ? -1 : t * w; };
     for (std::size_t s = 0; s < states; ++s) {
-      const int si = static_cast<int>(s);
+      const auto& rec = a.states_[s];
       int* row = next_.data() + s * width_;
-      row[0] = other < 0 ? -1 : offset(ops::step(a, si, static_cast<char>(other)));
-      for (std::size_t j = 0; j < members.size(); ++j) {
-        row[j + 1] = offset(ops::step(a, si, static_cast<char>(members[j])));
+      // Bytes without a pair of their own take the otherwise target. Pairs are on pattern
+      // bytes; they are written back to front, so that the front one wins as in a step.
+      const int other = rec.otherwise < 0 ? -1 : rec.otherwise * w;
+      std::fill(row, row + classes, other);
+      if (all_bytes) row[0] = -1;
+      for (std::uint32_t q = rec.end; q-- > rec.begin;) {
+        const auto& [c, t] = a.pairs_[q];
+        const std::uint16_t k = cls[static_cast<unsigned char>(c)];
+        if (k != 0) row[k] = t < 0 ? -1 : t * w;
       }
-      row[classes] = ops::accepts(a, si) ? 1 : 0;
+      row[classes] = rec.final != 0 ? 1 : 0;
     }
   }
 
