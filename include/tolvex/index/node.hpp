@@ -91,8 +91,14 @@ struct node_layout {
     return up(chars_offset(n) + n * sizeof(C), alignof(V));
   }
   static constexpr std::size_t children_offset(std::size_t n, bool has_value) noexcept {
-    return up(has_value ? value_offset(n) + sizeof(V) : chars_offset(n) + n * sizeof(C),
-              alignof(node_header*));
+    if constexpr (alignof(V) <= alignof(node_header*)) {
+      // Without a value, rounding up to alignof(V) first changes nothing: one expression
+      // for both cases, no branch.
+      return up(value_offset(n) + (has_value ? sizeof(V) : 0), alignof(node_header*));
+    } else {
+      return up(has_value ? value_offset(n) + sizeof(V) : chars_offset(n) + n * sizeof(C),
+                alignof(node_header*));
+    }
   }
   static constexpr std::size_t size(std::size_t n, bool has_value) noexcept {
     return up(children_offset(n, has_value) + n * sizeof(node_header*), align);

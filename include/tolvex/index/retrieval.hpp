@@ -92,6 +92,8 @@ class byte_step_table {
   /// The row at offset o.
   const int* row_at(int o) const noexcept { return next_.data() + o; }
   const std::uint16_t* classes() const noexcept { return cls_.data(); }
+  /// The column of a row that holds the state's final flag.
+  std::size_t final_column() const noexcept { return width_ - 1; }
   /// Whether the state whose row is `row` is final.
   bool row_accepts(const int* row) const noexcept { return row[width_ - 1] != 0; }
   int step(int s, char c) const noexcept {
@@ -215,31 +217,45 @@ class retrieve_walker {
   const V* next_by_table() {
     const byte_step_table& table = q_->table;
     const std::uint16_t* cls = table.classes();
-    while (top_ != 0) {
-      const item it = stack_[--top_];
-      const int* row = table.row_at(it.state);
+    const int* rows = table.row_at(0);
+    const std::size_t final_column = table.final_column();
+    // The stack in locals: the stores of pushed items could otherwise alias the members and
+    // force them to be reloaded at every node.
+    item* base = stack_.data();
+    item* top = base + top_;
+    item* cap = base + stack_.size();
+    const V* found = nullptr;
+    while (top != base) {
+      const item it = *--top;
+      const int* row = rows + it.state;
       const std::uint32_t meta = it.node->meta;
       std::size_t n = meta & node_count_mask;
       if (n != 0) {
         if (n == node_wide) n = node_count(it.node);
-        if (top_ + n > stack_.size()) stack_.resize(std::max(2 * stack_.size(), top_ + n));
+        if (static_cast<std::size_t>(cap - top) < n) {
+          const auto used = static_cast<std::size_t>(top - base);
+          stack_.resize(std::max(2 * stack_.size(), used + n));
+          base = stack_.data();
+          top = base + used;
+          cap = base + stack_.size();
+        }
         const C* chars = node_chars<V, C>(it.node, n);
         node_header* const* kids = nullptr;  // found on the first edge taken
-        item* out = stack_.data() + top_;
         for (std::size_t i = 0; i < n; ++i) {
           const int t = row[cls[static_cast<unsigned char>(chars[i])]];
           if (t < 0) continue;
           if (kids == nullptr) kids = node_children<V, C>(it.node, n);
           prefetch_node(kids[i]);
-          *out++ = {kids[i], t};
+          *top++ = {kids[i], t};
         }
-        top_ = static_cast<std::size_t>(out - stack_.data());
       }
-      if ((meta & node_has_value) != 0 && table.row_accepts(row)) {
-        return &node_value<V, C>(it.node);
+      if ((meta & node_has_value) != 0 && row[final_column] != 0) {
+        found = &node_value<V, C>(it.node);
+        break;
       }
     }
-    return nullptr;
+    top_ = static_cast<std::size_t>(top - base);
+    return found;
   }
 
  private:
