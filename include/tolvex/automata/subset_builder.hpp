@@ -44,6 +44,7 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -97,13 +98,13 @@ class builder_core {
   }
 
   // Room for a stack `depth` deep and about `pairs` pairs, so that the usual construction does
-  // not reallocate. With `lay_out_pairs` the pair array is sized at once and lists are laid
-  // out in it (lay_out); finish trims what is left over.
-  void reserve(std::size_t pairs, std::size_t depth, bool lay_out_pairs) {
+  // not reallocate. Byte characters get room for their lists at once, which are laid out in it
+  // (lay_out) and copied to the automaton by finish.
+  void reserve(std::size_t pairs, std::size_t depth) {
     pairs = std::min<std::size_t>(pairs, UINT32_MAX);
-    if (lay_out_pairs) {
+    if constexpr (is_byte_traits<T>) {
       laying_ = true;
-      a_.pairs_.resize(pairs);
+      laid_out_ = lay_out_buffer(pairs);
     } else {
       a_.pairs_.reserve(pairs);
       pending_.reserve(std::min<std::size_t>(depth * 2, 1 << 16));
@@ -134,7 +135,7 @@ class builder_core {
   // pairs_at);
   // returns where it starts.
   std::size_t lay_out(int state, std::size_t count) {
-    if (laid_ + count > a_.pairs_.size()) [[unlikely]] {
+    if (laid_ + count > laid_out_.size) [[unlikely]] {
       grow_pairs(count);
     }
     auto& rec = a_.states_[static_cast<std::size_t>(state)];
@@ -144,9 +145,15 @@ class builder_core {
     return rec.begin;
   }
   // Where pair `at` of the pair array is; moves when the array grows.
-  pair_type* pairs_at(std::size_t at) noexcept { return a_.pairs_.data() + at; }
+  pair_type* pairs_at(std::size_t at) noexcept { return laid_out_.data + at; }
   // Once every pair of a laid-out list is in place: the copies in the record.
-  void seal(int state) noexcept { a_.sync_head(state); }
+  void seal(int state) noexcept {
+    if constexpr (list_head<char_type>::present) {
+      auto& rec = a_.states_[static_cast<std::size_t>(state)];
+      const std::uint32_t n = std::min<std::uint32_t>(rec.end - rec.begin, 2);
+      for (std::uint32_t q = 0; q < n; ++q) rec.head.pair[q] = laid_out_.data[rec.begin + q];
+    }
+  }
 
   // Closes a state: its pairs were written newest last, the list holds them newest first.
   void close(int state, std::size_t from) {
@@ -167,7 +174,7 @@ class builder_core {
   // Lists lie in the pair array in the order in which their states opened or closed; the
   // records say where. A walk reads one record and one short run of pairs per step either way.
   automaton_type finish() {
-    if (laying_) a_.pairs_.resize(laid_);
+    if (laying_) a_.pairs_.assign(laid_out_.data, laid_out_.data + laid_);
     const auto end = static_cast<std::uint32_t>(a_.pairs_.size());
     for (std::size_t s = static_cast<std::size_t>(a_.len_); s < a_.states_.size(); ++s) {
       a_.states_[s].begin = a_.states_[s].end = end;
@@ -196,13 +203,39 @@ class builder_core {
     if (laid_ + count > UINT32_MAX) {
       throw std::length_error("of_string: automaton exceeds the pair cap");
     }
-    a_.pairs_.resize(
-        std::max(laid_ + count, std::min<std::size_t>(2 * a_.pairs_.size(), UINT32_MAX)));
+    lay_out_buffer bigger(
+        std::max(laid_ + count, std::min<std::size_t>(2 * laid_out_.size, UINT32_MAX)));
+    std::uninitialized_copy_n(laid_out_.data, laid_, bigger.data);
+    laid_out_ = std::move(bigger);
   }
+
+  // The pairs of the laid-out lists until finish copies them to the automaton: storage that is
+  // written before it is read, so it is neither cleared nor copied beyond what is laid out as it
+  // grows. Only byte characters are laid out, whose pairs are made with std::construct_at and
+  // need no destruction.
+  struct lay_out_buffer {
+    lay_out_buffer() = default;
+    explicit lay_out_buffer(std::size_t n)
+        : data(std::allocator<pair_type>().allocate(n)), size(n) {
+      static_assert(std::is_trivially_destructible_v<pair_type>);
+    }
+    lay_out_buffer(const lay_out_buffer&) = delete;
+    lay_out_buffer& operator=(lay_out_buffer&& o) noexcept {
+      std::swap(data, o.data);
+      std::swap(size, o.size);
+      return *this;
+    }
+    ~lay_out_buffer() {
+      if (data != nullptr) std::allocator<pair_type>().deallocate(data, size);
+    }
+    pair_type* data = nullptr;
+    std::size_t size = 0;
+  };
 
   std::size_t state_cap_;  // the most states both caps allow
   bool laying_ = false;
   std::size_t laid_ = 0;  // pairs laid out so far
+  lay_out_buffer laid_out_;
 };
 
 /// One construction over the pattern p[0, n) and limit k. Words is the number of 64-bit words
@@ -649,7 +682,7 @@ class word_builder : builder_core<T> {
     size_table(std::bit_ceil(std::clamp<std::size_t>(2 * expect, 64, std::size_t{1} << 22)));
     const std::size_t depth = static_cast<std::size_t>(n_ + k_ + 1);
     // About k + 1 pairs per state on average (fewer at the small limits).
-    core::reserve(expect * static_cast<std::size_t>(std::min(k_ + 1, 8)), depth, is_byte_traits<T>);
+    core::reserve(expect * static_cast<std::size_t>(std::min(k_ + 1, 8)), depth);
     stack_.reserve(std::min<std::size_t>(depth, 1 << 12));
     grow_chars(std::min<std::size_t>(depth * static_cast<std::size_t>(rows_ + 1), 1 << 14));
 
@@ -663,6 +696,12 @@ class word_builder : builder_core<T> {
       successor* const first = chars_.get() + f.chars_begin;
       // Bytes: successor q > 0 is pair q - 1 of the list laid out when the state opened.
       [[maybe_unused]] pair_type* const out = core::pairs_at(f.pairs_begin);
+      // In locals: the pair stores below (of a character type) could otherwise change them. A
+      // new set leaves the loop, and the table may grow only then.
+      const char_type* const p = p_;
+      const slot* const table = table_.get();
+      const std::uint64_t table_shift = shift_;
+      const std::size_t table_mask = mask_;
       // Follows the successors from the back until one is new: its subtree comes first. The
       // characters first (indices f.next - 1 down to 1), then the Any successor (index 0).
       int q = f.next;
@@ -673,9 +712,11 @@ class word_builder : builder_core<T> {
           if (y == 0) continue;  // a character unequal to itself under char_compare
         }
         const int base = e.base;
-        const auto [target, fresh] = intern(y, base, e.hash);
+        int target = intern(table, table_shift, table_mask, y, base, e.hash);
+        const bool fresh = target < 0;
+        if (fresh) target = ~target;
         if constexpr (is_byte_traits<T>) {
-          out[q - 1] = pair_type(p_[e.row], target);
+          std::construct_at(out + (q - 1), p[e.row], target);
         } else {
           e.target = target;
         }
@@ -688,7 +729,9 @@ class word_builder : builder_core<T> {
       if (q == 1 && first[0].y != 0) {
         const word y = first[0].y;
         const int base = first[0].base;
-        const auto [target, fresh] = intern(y, base, first[0].hash);
+        int target = intern(table, table_shift, table_mask, y, base, first[0].hash);
+        const bool fresh = target < 0;
+        if (fresh) target = ~target;
         core::set_otherwise(f.state, target);
         if (fresh) {
           f.next = 0;
@@ -953,22 +996,26 @@ class word_builder : builder_core<T> {
     }
   }
 
-  // The number of the set and whether it is new. The probe is the hot path (most successors
-  // are sets met before); numbering a new set is kept out of line.
-  std::pair<int, bool> intern(word x, int base) { return intern(x, base, hash(x, base)); }
-  std::pair<int, bool> intern(word x, int base, std::uint64_t h) {
+  // The number s of the set, or ~s when it is new (a plain int keeps the result in one
+  // register). The probe is the hot path (most successors are sets met before).
+  // (The table, its shift and mask come as arguments, as in settle.)
+  int intern(word x, int base) {
+    return intern(table_.get(), shift_, mask_, x, base, hash(x, base));
+  }
+  int intern(const slot* table, std::uint64_t table_shift, std::size_t table_mask, word x, int base,
+             std::uint64_t h) {
     // A set is never empty, so a free slot (all zero) never matches.
     [[maybe_unused]] const word key = pack(x, base);
-    for (std::size_t i = static_cast<std::size_t>(h >> shift_);; i = (i + 1) & mask_) {
-      const slot& e = table_[i];
+    for (std::size_t i = static_cast<std::size_t>(h >> table_shift);; i = (i + 1) & table_mask) {
+      const slot& e = table[i];
       bool match;
       if constexpr (packed) {
         match = e.x == key;
       } else {
         match = ((e.x ^ x) | static_cast<std::uint32_t>(e.base ^ base)) == 0;
       }
-      if (match) return {e.id - 1, false};
-      if (e.id == 0) return {add_set(i, x, base), true};
+      if (match) return e.id - 1;
+      if (e.id == 0) return ~add_set(i, x, base);
     }
   }
 
