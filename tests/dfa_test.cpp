@@ -263,16 +263,18 @@ TEST(SubsetConstruction, FastEqualsReference) {
   expect_same_as_reference<ci_traits>(2, "aAbB");
 }
 
-// Limits and lengths where a set takes two or more words, against the explored-once variant of
-// the reference.
+// Limits above 3, against the explored-once variant of the reference: sets of one word (limit
+// 4, compiled for bytes; larger limits on short patterns, taken at run time) and of two or more.
 TEST(SubsetConstruction, WideSetsEqualExploredOnce) {
   struct row {
     int limit;
     std::size_t length;
   };
-  // Words per set: (min(2k + 2, n + 1) rows) x (k + 1) bits, in 64-bit words: two words for
-  // the first four, three or four for the rest (with rows wider than a word at limit 64).
-  const row cases[] = {{5, 10}, {8, 7}, {11, 5}, {70, 0}, {25, 4}, {40, 4}, {64, 1}};
+  // Words per set: (min(2k + 2, n + 1) rows) x (k + 1) bits, in 64-bit words: one word for the
+  // first three, two words for the next four, three or four for the rest (with rows wider than
+  // a word at limit 64).
+  const row cases[] = {{4, 8},  {5, 8},  {6, 5},  {5, 10}, {8, 7},
+                       {11, 5}, {70, 0}, {25, 4}, {40, 4}, {64, 1}};
   std::mt19937_64 rng(3);
   for (const row& c : cases) {
     for (int round = 0; round < 2; ++round) {
@@ -286,6 +288,8 @@ TEST(SubsetConstruction, WideSetsEqualExploredOnce) {
   const std::string mixed = "aBAbcC";
   EXPECT_EQ(dump<ci_traits>(I<ci_traits>::of_string(6, mixed)),
             dump<ci_traits>(explored_once<ci_traits>(6, mixed)));
+  EXPECT_EQ(dump<ci_traits>(I<ci_traits>::of_string(4, mixed)),
+            dump<ci_traits>(explored_once<ci_traits>(4, mixed)));
 }
 
 }  // namespace

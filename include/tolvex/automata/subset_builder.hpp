@@ -680,6 +680,7 @@ class word_builder : builder_core<T> {
   automaton_type run() {
     const std::size_t expect = expected_states(n_, k_);
     size_table(std::bit_ceil(std::clamp<std::size_t>(2 * expect, 64, std::size_t{1} << 22)));
+    keys_.reserve(std::min(expect, core::caps_.max_states));
     const std::size_t depth = static_cast<std::size_t>(n_ + k_ + 1);
     // About k + 1 pairs per state on average (fewer at the small limits).
     core::reserve(expect * static_cast<std::size_t>(std::min(k_ + 1, 8)), depth);
@@ -702,6 +703,7 @@ class word_builder : builder_core<T> {
       const slot* const table = table_.get();
       const std::uint64_t table_shift = shift_;
       const std::size_t table_mask = mask_;
+      const key_type* const keys = keys_.data();
       // Follows the successors from the back until one is new: its subtree comes first. The
       // characters first (indices f.next - 1 down to 1), then the Any successor (index 0).
       int q = f.next;
@@ -712,7 +714,7 @@ class word_builder : builder_core<T> {
           if (y == 0) continue;  // a character unequal to itself under char_compare
         }
         const int base = e.base;
-        int target = intern(table, table_shift, table_mask, y, base, e.hash);
+        int target = intern(table, table_shift, table_mask, keys, y, base, e.hash);
         const bool fresh = target < 0;
         if (fresh) target = ~target;
         if constexpr (is_byte_traits<T>) {
@@ -729,7 +731,7 @@ class word_builder : builder_core<T> {
       if (q == 1 && first[0].y != 0) {
         const word y = first[0].y;
         const int base = first[0].base;
-        int target = intern(table, table_shift, table_mask, y, base, first[0].hash);
+        int target = intern(table, table_shift, table_mask, keys, y, base, first[0].hash);
         const bool fresh = target < 0;
         if (fresh) target = ~target;
         core::set_otherwise(f.state, target);
@@ -777,11 +779,14 @@ class word_builder : builder_core<T> {
     std::size_t chars_begin;  // in chars_
     std::size_t pairs_begin;  // bytes: the list in the pair array
   };
-  // A set and its number; all zero for a free slot (numbers are kept plus one).
-  struct slot {
-    word x;             // packed: the set and its first row
-    std::int32_t base;  // packed: 0
-    std::int32_t id;    // state + 1
+  // The table maps a set to its number by state + 1 in a slot (0: free); the sets themselves
+  // are in keys_, by number. Small slots keep the table in the first-level cache where the
+  // automaton is small and out of the way of everything else where it is large.
+  using slot = std::uint32_t;
+  // A state's set: packed, the set and its first row in one word; else both.
+  struct wide_key {
+    word x;
+    std::int32_t base;
   };
 
   // Sized for the usual number of states, so that it rarely grows: about 4, 15, 50 and 150
@@ -972,7 +977,7 @@ class word_builder : builder_core<T> {
   }
 
   // Up to limit 3 a set takes at most 2 (k + 1)^2 <= 32 bits, so the set and its first row
-  // pack into one word: a slot holds that word (and no row), and a probe is one comparison.
+  // pack into one word: a state's key is that word, and a probe compares one word.
   static constexpr bool packed = K >= 0 && 2 * (K + 1) * (K + 1) <= 32;
   static word pack(word x, int base) noexcept {
     return x | static_cast<word>(static_cast<std::uint32_t>(base)) << 32;
@@ -988,11 +993,19 @@ class word_builder : builder_core<T> {
       return key * 0xD6E8FEB86659FD93ull;
     }
   }
-  std::size_t slot_of(const slot& e) const noexcept {
+  using key_type = std::conditional_t<packed, word, wide_key>;
+  static key_type make_key(word x, int base) noexcept {
     if constexpr (packed) {
-      return static_cast<std::size_t>((e.x * 0xD6E8FEB86659FD93ull) >> shift_);
+      return pack(x, base);
     } else {
-      return static_cast<std::size_t>(hash(e.x, e.base) >> shift_);
+      return wide_key{x, base};
+    }
+  }
+  static std::uint64_t hash_of(const key_type& k) noexcept {
+    if constexpr (packed) {
+      return k * 0xD6E8FEB86659FD93ull;
+    } else {
+      return hash(k.x, k.base);
     }
   }
 
@@ -1000,28 +1013,30 @@ class word_builder : builder_core<T> {
   // register). The probe is the hot path (most successors are sets met before).
   // (The table, its shift and mask come as arguments, as in settle.)
   int intern(word x, int base) {
-    return intern(table_.get(), shift_, mask_, x, base, hash(x, base));
+    return intern(table_.get(), shift_, mask_, keys_.data(), x, base, hash(x, base));
   }
-  int intern(const slot* table, std::uint64_t table_shift, std::size_t table_mask, word x, int base,
-             std::uint64_t h) {
-    // A set is never empty, so a free slot (all zero) never matches.
+  [[gnu::always_inline]] int intern(const slot* table, std::uint64_t table_shift,
+                                    std::size_t table_mask, const key_type* keys, word x, int base,
+                                    std::uint64_t h) {
     [[maybe_unused]] const word key = pack(x, base);
     for (std::size_t i = static_cast<std::size_t>(h >> table_shift);; i = (i + 1) & table_mask) {
-      const slot& e = table[i];
+      const slot e = table[i];
+      if (e == 0) return ~add_set(i, x, base);
+      const key_type& k = keys[e - 1];
       bool match;
       if constexpr (packed) {
-        match = e.x == key;
+        match = k == key;
       } else {
-        match = ((e.x ^ x) | static_cast<std::uint32_t>(e.base ^ base)) == 0;
+        match = ((k.x ^ x) | static_cast<std::uint32_t>(k.base ^ base)) == 0;
       }
-      if (match) return e.id - 1;
-      if (e.id == 0) return ~add_set(i, x, base);
+      if (match) return static_cast<int>(e - 1);
     }
   }
 
   int add_set(std::size_t i, word x, int base) {
     const int s = core::add_state();
-    table_[i] = packed ? slot{pack(x, base), 0, s + 1} : slot{x, base, s + 1};
+    keys_.push_back(make_key(x, base));
+    table_[i] = static_cast<slot>(s + 1);
     if (static_cast<std::size_t>(s + 1) * 2 > mask_ + 1) [[unlikely]] {
       grow_table();
     }
@@ -1046,15 +1061,11 @@ class word_builder : builder_core<T> {
   }
 
   [[gnu::noinline]] void grow_table() {
-    const std::unique_ptr<slot[]> old = std::move(table_);
-    const std::size_t old_size = mask_ + 1;
-    size_table(old_size * 2);
-    for (std::size_t s = 0; s < old_size; ++s) {
-      const slot& e = old[s];
-      if (e.id == 0) continue;
-      std::size_t i = slot_of(e);
-      while (table_[i].id != 0) i = (i + 1) & mask_;
-      table_[i] = e;
+    size_table((mask_ + 1) * 2);
+    for (std::size_t s = 0; s < keys_.size(); ++s) {
+      std::size_t i = static_cast<std::size_t>(hash_of(keys_[s]) >> shift_);
+      while (table_[i] != 0) i = (i + 1) & mask_;
+      table_[i] = static_cast<slot>(s + 1);
     }
   }
 
@@ -1079,8 +1090,9 @@ class word_builder : builder_core<T> {
   word below_[65] = {};   // the bits of rows [0, d)
   std::uint8_t row_of_bit_[64] = {};
   std::unique_ptr<slot[]> table_;
-  std::size_t mask_ = 0;      // table size - 1
-  std::uint64_t shift_ = 64;  // 64 - log2(table size): slots by the high bits of the hash
+  std::vector<key_type> keys_;  // the set of each state, by number
+  std::size_t mask_ = 0;        // table size - 1
+  std::uint64_t shift_ = 64;    // 64 - log2(table size): slots by the high bits of the hash
   std::vector<frame> stack_;
   // The successors of the open frames, [0, top_) in use, in an array of chars_size_ (left
   // uninitialised: every entry is written before it is read), grown when a state opens within
