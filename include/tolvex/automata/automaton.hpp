@@ -96,11 +96,14 @@ class automaton {
   }
 
   // Refreshes the head of s after its list changed.
-  void sync_head(int s) noexcept {
+  void sync_head(int s) noexcept { sync_head(s, pairs_.data()); }
+  // The same, with s's list [begin, end) read from `pairs` instead of the pair array (a
+  // builder's storage, before the array holds it).
+  void sync_head(int s, const pair_type* pairs) noexcept {
     if constexpr (list_head<C>::present) {
       state_record& r = states_[static_cast<std::size_t>(s)];
       const std::uint32_t n = std::min<std::uint32_t>(r.end - r.begin, 2);
-      for (std::uint32_t q = 0; q < n; ++q) r.head.pair[q] = pairs_[r.begin + q];
+      for (std::uint32_t q = 0; q < n; ++q) r.head.pair[q] = pairs[r.begin + q];
     }
   }
   // Sets the target of pair q of s's list.

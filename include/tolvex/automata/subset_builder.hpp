@@ -103,7 +103,6 @@ class builder_core {
   void reserve(std::size_t pairs, std::size_t depth) {
     pairs = std::min<std::size_t>(pairs, UINT32_MAX);
     if constexpr (is_byte_traits<T>) {
-      laying_ = true;
       laid_out_ = lay_out_buffer(pairs);
     } else {
       a_.pairs_.reserve(pairs);
@@ -147,13 +146,7 @@ class builder_core {
   // Where pair `at` of the pair array is; moves when the array grows.
   pair_type* pairs_at(std::size_t at) noexcept { return laid_out_.data + at; }
   // Once every pair of a laid-out list is in place: the copies in the record.
-  void seal(int state) noexcept {
-    if constexpr (list_head<char_type>::present) {
-      auto& rec = a_.states_[static_cast<std::size_t>(state)];
-      const std::uint32_t n = std::min<std::uint32_t>(rec.end - rec.begin, 2);
-      for (std::uint32_t q = 0; q < n; ++q) rec.head.pair[q] = laid_out_.data[rec.begin + q];
-    }
-  }
+  void seal(int state) noexcept { a_.sync_head(state, laid_out_.data); }
 
   // Closes a state: its pairs were written newest last, the list holds them newest first.
   void close(int state, std::size_t from) {
@@ -174,7 +167,7 @@ class builder_core {
   // Lists lie in the pair array in the order in which their states opened or closed; the
   // records say where. A walk reads one record and one short run of pairs per step either way.
   automaton_type finish() {
-    if (laying_) a_.pairs_.assign(laid_out_.data, laid_out_.data + laid_);
+    if (laid_out_.data != nullptr) a_.pairs_.assign(laid_out_.data, laid_out_.data + laid_);
     const auto end = static_cast<std::uint32_t>(a_.pairs_.size());
     for (std::size_t s = static_cast<std::size_t>(a_.len_); s < a_.states_.size(); ++s) {
       a_.states_[s].begin = a_.states_[s].end = end;
@@ -233,8 +226,7 @@ class builder_core {
   };
 
   std::size_t state_cap_;  // the most states both caps allow
-  bool laying_ = false;
-  std::size_t laid_ = 0;  // pairs laid out so far
+  std::size_t laid_ = 0;   // pairs laid out so far
   lay_out_buffer laid_out_;
 };
 
@@ -983,16 +975,6 @@ class word_builder : builder_core<T> {
     return x | static_cast<word>(static_cast<std::uint32_t>(base)) << 32;
   }
 
-  // Multiplicative hashing on the high bits, which depend on every bit of the key.
-  static std::uint64_t hash(word x, int base) noexcept {
-    if constexpr (packed) {
-      return pack(x, base) * 0xD6E8FEB86659FD93ull;
-    } else {
-      const std::uint64_t key = x ^ (static_cast<std::uint64_t>(static_cast<std::uint32_t>(base)) *
-                                     0x9E3779B97F4A7C15ull);
-      return key * 0xD6E8FEB86659FD93ull;
-    }
-  }
   using key_type = std::conditional_t<packed, word, wide_key>;
   static key_type make_key(word x, int base) noexcept {
     if constexpr (packed) {
@@ -1001,13 +983,18 @@ class word_builder : builder_core<T> {
       return wide_key{x, base};
     }
   }
+  // Multiplicative hashing on the high bits, which depend on every bit of the key.
   static std::uint64_t hash_of(const key_type& k) noexcept {
     if constexpr (packed) {
       return k * 0xD6E8FEB86659FD93ull;
     } else {
-      return hash(k.x, k.base);
+      const std::uint64_t mixed =
+          k.x ^
+          (static_cast<std::uint64_t>(static_cast<std::uint32_t>(k.base)) * 0x9E3779B97F4A7C15ull);
+      return mixed * 0xD6E8FEB86659FD93ull;
     }
   }
+  static std::uint64_t hash(word x, int base) noexcept { return hash_of(make_key(x, base)); }
 
   // The number s of the set, or ~s when it is new (a plain int keeps the result in one
   // register). The probe is the hot path (most successors are sets met before).

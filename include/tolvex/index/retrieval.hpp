@@ -95,7 +95,7 @@ class byte_step_table {
   /// The column of a row that holds the state's final flag.
   std::size_t final_column() const noexcept { return width_ - 1; }
   /// Whether the state whose row is `row` is final.
-  bool row_accepts(const int* row) const noexcept { return row[width_ - 1] != 0; }
+  bool row_accepts(const int* row) const noexcept { return row[final_column()] != 0; }
   int step(int s, char c) const noexcept {
     const int t = row_at(offset(s))[cls_[static_cast<unsigned char>(c)]];
     return t < 0 ? -1 : t / static_cast<int>(width_);
