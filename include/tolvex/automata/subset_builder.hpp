@@ -596,8 +596,9 @@ class subset_builder : builder_core<T> {
 /// moves) computed once when the state opens, and sets interned by value in the table itself.
 /// K is the limit when it is known at compile time (byte strings at limits 0 to 4, where the
 /// row width, the rounds of the closure and the folds become constants), -1 when it is taken
-/// at run time.
-template <StringTraits T, int K>
+/// at run time. Packed says whether a set and its first row share one word as its key (always
+/// up to limit 3; at limit 4 when the pattern is shorter than 2^14).
+template <StringTraits T, int K, bool Packed = (K >= 0 && K <= 3)>
 class word_builder : builder_core<T> {
   using core = builder_core<T>;
   static_assert(K >= -1 && K <= 4);
@@ -968,11 +969,14 @@ class word_builder : builder_core<T> {
     return out;
   }
 
-  // Up to limit 3 a set takes at most 2 (k + 1)^2 <= 32 bits, so the set and its first row
+  // A set takes at most 2 (k + 1)^2 bits: 32 up to limit 3, 50 at limit 4. Above them the
+  // first row fits when it is below 2^32, or 2^14 at limit 4, and the set and its first row
   // pack into one word: a state's key is that word, and a probe compares one word.
-  static constexpr bool packed = K >= 0 && 2 * (K + 1) * (K + 1) <= 32;
+  static constexpr bool packed = Packed;
+  static constexpr int base_shift = K <= 3 ? 32 : 2 * (K + 1) * (K + 1);
+  static_assert(!Packed || (K >= 0 && K <= 4));
   static word pack(word x, int base) noexcept {
-    return x | static_cast<word>(static_cast<std::uint32_t>(base)) << 32;
+    return x | static_cast<word>(static_cast<std::uint32_t>(base)) << base_shift;
   }
 
   using key_type = std::conditional_t<packed, word, wide_key>;
@@ -1134,6 +1138,7 @@ automaton<typename T::char_type> build_automaton(int limit, const typename T::st
         case 3:
           return word_builder<T, 3>(p, ni, limit, caps).run();
         case 4:
+          if (ni < (1 << 14)) return word_builder<T, 4, true>(p, ni, limit, caps).run();
           return word_builder<T, 4>(p, ni, limit, caps).run();
         default:
           break;
