@@ -675,8 +675,12 @@ class word_builder : builder_core<T> {
     size_table(std::bit_ceil(std::clamp<std::size_t>(2 * expect, 64, std::size_t{1} << 22)));
     keys_.reserve(std::min(expect, core::caps_.max_states));
     const std::size_t depth = static_cast<std::size_t>(n_ + k_ + 1);
-    // About k + 1 pairs per state on average (fewer at the small limits).
-    core::reserve(expect * static_cast<std::size_t>(std::min(k_ + 1, 8)), depth);
+    // Pairs per state on dictionary words: about 2, 3.3, 4.5 and 5.7 at limits 1 to 4 (more on
+    // longer patterns), in quarters; k + 1 at most 8 beyond.
+    static constexpr std::size_t quarters[] = {4, 9, 14, 19, 24};
+    const auto per_state =
+        k_ <= 4 ? quarters[k_] : 4 * static_cast<std::size_t>(std::min(k_ + 1, 8));
+    core::reserve(expect * per_state / 4, depth);
     stack_.reserve(std::min<std::size_t>(depth, 1 << 12));
     grow_chars(std::min<std::size_t>(depth * static_cast<std::size_t>(rows_ + 1), 1 << 14));
 
@@ -782,10 +786,10 @@ class word_builder : builder_core<T> {
     std::int32_t base;
   };
 
-  // Sized for the usual number of states, so that it rarely grows: about 4, 15, 50 and 150
+  // Sized for the usual number of states, so that it rarely grows: about 4, 15, 50 and 170
   // states per pattern character at limits 1 to 4 (fewer when the limit nears the length).
   static std::size_t expected_states(int n, int k) noexcept {
-    static constexpr std::size_t per_char[] = {1, 4, 15, 50, 150};
+    static constexpr std::size_t per_char[] = {1, 4, 15, 50, 170};
     return (static_cast<std::size_t>(n) + 1) * per_char[std::min(k, 4)] *
            std::min<std::size_t>(static_cast<std::size_t>(k) + 1, static_cast<std::size_t>(n) + 1) /
            (static_cast<std::size_t>(k) + 1);
