@@ -593,11 +593,11 @@ class subset_builder : builder_core<T> {
 /// The construction when a set fits one 64-bit word ((window rows) x (k + 1) <= 64, so every
 /// limit up to 4 and small patterns beyond). Same exploration as subset_builder, with the
 /// per-state parts of every successor (the saturated Any targets, the rows each character
-/// moves) computed once when the state opens, and sets interned by value in the table itself.
-/// K is the limit when it is known at compile time (byte strings at limits 0 to 4, where the
-/// row width, the rounds of the closure and the folds become constants), -1 when it is taken
-/// at run time. Packed says whether a set and its first row share one word as its key (always
-/// up to limit 3; at limit 4 when the pattern is shorter than 2^14).
+/// moves) computed once when the state opens, and sets interned by number in a table of
+/// 4-byte slots. K is the limit when it is known at compile time (byte strings at limits 0 to 4,
+/// where the row width, the rounds of the closure and the folds become constants), -1 when it is
+/// taken at run time. Packed says whether a set and its first row share one word as its key (see
+/// packs).
 template <StringTraits T, int K, bool Packed = (K >= 0 && K <= 3)>
 class word_builder : builder_core<T> {
   using core = builder_core<T>;
@@ -976,16 +976,23 @@ class word_builder : builder_core<T> {
   // A set takes at most 2 (k + 1)^2 bits: 32 up to limit 3, 50 at limit 4. Above them the
   // first row fits when it is below 2^32, or 2^14 at limit 4, and the set and its first row
   // pack into one word: a state's key is that word, and a probe compares one word.
-  static constexpr bool packed = Packed;
   static constexpr int base_shift = K <= 3 ? 32 : 2 * (K + 1) * (K + 1);
   static_assert(!Packed || (K >= 0 && K <= 4));
+
+ public:
+  // Whether the first rows of a pattern of n characters (0 to n) fit above the set.
+  static constexpr bool packs(int n) noexcept {
+    return K >= 0 && K <= 4 && (base_shift >= 32 || n < (1 << (64 - base_shift)));
+  }
+
+ private:
   static word pack(word x, int base) noexcept {
     return x | static_cast<word>(static_cast<std::uint32_t>(base)) << base_shift;
   }
 
-  using key_type = std::conditional_t<packed, word, wide_key>;
+  using key_type = std::conditional_t<Packed, word, wide_key>;
   static key_type make_key(word x, int base) noexcept {
-    if constexpr (packed) {
+    if constexpr (Packed) {
       return pack(x, base);
     } else {
       return wide_key{x, base};
@@ -993,7 +1000,7 @@ class word_builder : builder_core<T> {
   }
   // Multiplicative hashing on the high bits, which depend on every bit of the key.
   static std::uint64_t hash_of(const key_type& k) noexcept {
-    if constexpr (packed) {
+    if constexpr (Packed) {
       return k * 0xD6E8FEB86659FD93ull;
     } else {
       const std::uint64_t mixed =
@@ -1019,7 +1026,7 @@ class word_builder : builder_core<T> {
       if (e == 0) return ~add_set(i, x, base);
       const key_type& k = keys[e - 1];
       bool match;
-      if constexpr (packed) {
+      if constexpr (Packed) {
         match = k == key;
       } else {
         match = ((k.x ^ x) | static_cast<std::uint32_t>(k.base ^ base)) == 0;
@@ -1142,7 +1149,9 @@ automaton<typename T::char_type> build_automaton(int limit, const typename T::st
         case 3:
           return word_builder<T, 3>(p, ni, limit, caps).run();
         case 4:
-          if (ni < (1 << 14)) return word_builder<T, 4, true>(p, ni, limit, caps).run();
+          if (word_builder<T, 4, true>::packs(ni)) {
+            return word_builder<T, 4, true>(p, ni, limit, caps).run();
+          }
           return word_builder<T, 4>(p, ni, limit, caps).run();
         default:
           break;
